@@ -1,0 +1,42 @@
+#include "support/fake_clock.h"
+
+#include <stdexcept>
+
+namespace marlit::test {
+namespace {
+
+int64_t g_biasTicks = 0;
+SYSTEMTIME g_now{};
+
+bool FixedToLocal(const FILETIME* utc, FILETIME* local) {
+  *local = FileTimeOf(StampOf(*utc) + static_cast<uint64_t>(g_biasTicks));
+  return true;
+}
+
+void FixedNow(SYSTEMTIME* now) { *now = g_now; }
+
+}  // namespace
+
+TimeServices FixedClock(int biasMinutes, SYSTEMTIME now) {
+  g_biasTicks = int64_t{biasMinutes} * 60 * static_cast<int64_t>(kTicksPerSecond);
+  g_now = now;
+  return TimeServices{FixedToLocal, kSystemTime.FileTimeToSystemTime,
+                      kSystemTime.SystemTimeToFileTime, FixedNow};
+}
+
+SYSTEMTIME Date(uint16_t year, uint16_t month, uint16_t day, uint16_t hour, uint16_t minute,
+                uint16_t second) {
+  return SYSTEMTIME{year, month, 0, day, hour, minute, second, 0};
+}
+
+uint64_t Stamp(uint16_t year, uint16_t month, uint16_t day, uint16_t hour, uint16_t minute,
+               uint16_t second) {
+  const SYSTEMTIME fields = Date(year, month, day, hour, minute, second);
+  FILETIME stamp{};
+  if (!kSystemTime.SystemTimeToFileTime(&fields, &stamp)) {
+    throw std::invalid_argument("no such date");
+  }
+  return StampOf(stamp);
+}
+
+}  // namespace marlit::test

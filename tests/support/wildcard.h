@@ -1,0 +1,14 @@
+// A small stand-in for the host's name matching in engine tests: '*' and '?'
+// without case, "*.*" matching every name, the directory part skipped.
+#pragma once
+
+#include "plugin/host.h"
+
+namespace marlit::test {
+
+int MARLIT_WINAPI TestCmpName(const char* pattern, const char* name, int skipPath);
+
+// Counts the calls, for tests that check the mask is asked (or not).
+extern int g_cmpNameCalls;
+
+}  // namespace marlit::test
