@@ -1,0 +1,94 @@
+// marlit: the console host. Lists a directory as the active panel, loads the
+// plug-in, answers its selection dialog from the command line and prints the
+// selection the plug-in hands back.
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "listing.h"
+#include "messages.h"
+#include "options.h"
+#include "plugin_loader.h"
+#include "selection_io.h"
+#include "session.h"
+
+namespace {
+
+using namespace marlit;
+using namespace marlit::console;
+
+constexpr int kStatusSelected = 0;
+constexpr int kStatusNothing = 1;
+constexpr int kStatusError = 2;
+
+int Fail(const std::string& message) {
+  std::fprintf(stderr, "marlit: %s\n", message.c_str());
+  return kStatusError;
+}
+
+std::string AbsolutePath(const std::string& path) {
+  char* const resolved = realpath(path.c_str(), nullptr);
+  if (resolved == nullptr) return path;
+  std::string whole(resolved);
+  std::free(resolved);
+  return whole;
+}
+
+int Run(int argc, const char* const* argv) {
+  ConsoleOptions options;
+  std::string error;
+  if (!ParseCommandLine(argc, argv, options, error)) return Fail(error + " (see marlit --help)");
+  if (options.Help) {
+    std::fputs(kHelpText, stdout);
+    return kStatusSelected;
+  }
+  if (options.Version) {
+    std::printf("marlit %s\n", MARLIT_VERSION);
+    return kStatusSelected;
+  }
+
+  const std::string programDirectory = ProgramDirectory();
+  const std::string pluginPath =
+      options.PluginPath.empty() ? programDirectory + "/marlit.so" : options.PluginPath;
+  PluginEntries plugin{};
+  if (!LoadPlugin(pluginPath, plugin, error)) return Fail(error);
+
+  ConsoleSession session;
+  session.Options = &options;
+  int problems = 0;
+  if (!ListDirectory(options.Directory.c_str(), session.Items, problems, error)) {
+    return Fail(error);
+  }
+  session.CurDir = AbsolutePath(options.Directory);
+  if (options.SelectedFile) {
+    std::string listed;
+    if (!ReadWholeFile(*options.SelectedFile, listed, error)) return Fail(error);
+    MarkListedNames(listed, options.NullSeparated ? '\0' : '\n', session.Items);
+  }
+  TakeSelection(session);
+  LoadMessages(programDirectory);
+  session.Message = MessageText;
+
+  g_session = &session;
+  const PluginStartupInfo info = MakeStartupInfo(AbsolutePath(pluginPath).c_str());
+  plugin.SetStartupInfo(&info);
+  PluginInfo pluginInfo{};
+  plugin.GetPluginInfo(&pluginInfo);
+  if (pluginInfo.PluginMenuStringsNumber < 1 || pluginInfo.PluginMenuStrings == nullptr ||
+      pluginInfo.PluginMenuStrings[0] == nullptr) {
+    g_session = nullptr;
+    return Fail("the plug-in offers no menu entry");
+  }
+  plugin.OpenPlugin(0, 0);
+  g_session = nullptr;
+
+  if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) return Fail("cannot write the output");
+  if (problems > 0) return kStatusError;
+  // No redraw: the dialog was cancelled and nothing was selected.
+  if (session.Redraws == 0) return kStatusNothing;
+  return session.LastDrawnCount > 0 ? kStatusSelected : kStatusNothing;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) { return Run(argc, argv); }

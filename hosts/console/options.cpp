@@ -1,0 +1,299 @@
+#include "options.h"
+
+#include <cstring>
+
+namespace marlit::console {
+namespace {
+
+// The attribute names, bit k for entry k, in the order of the dialog's boxes.
+struct AttributeName {
+  const char* Letter;
+  const char* Word;
+};
+constexpr AttributeName kAttributeNames[] = {
+    {"a", "archive"},    // bit 0
+    {"r", "readonly"},   // bit 1
+    {"h", "hidden"},     // bit 2
+    {"s", "system"},     // bit 3
+    {"d", "directory"},  // bit 4
+    {"c", "compressed"}  // bit 5
+};
+static_assert(std::size(kAttributeNames) == 6);
+
+enum class Key {
+  Mask,
+  Size,
+  Date,
+  Time,
+  Include,
+  Exclude,
+  Select,
+  Deselect,
+  Invert,
+  ClearFirst,
+  NoClearFirst,
+  Last,
+  Selected,
+  Plugin,
+  Null,
+  Long,
+  Help,
+  Version
+};
+
+struct OptionSpec {
+  const char* Name;  // without the leading "--"
+  char Short;        // 0: none
+  bool TakesValue;
+  Key Which;
+};
+
+constexpr OptionSpec kOptions[] = {
+    {"mask", 0, true, Key::Mask},
+    {"size", 0, true, Key::Size},
+    {"date", 0, true, Key::Date},
+    {"time", 0, true, Key::Time},
+    {"include", 0, true, Key::Include},
+    {"exclude", 0, true, Key::Exclude},
+    {"select", 0, false, Key::Select},
+    {"deselect", 0, false, Key::Deselect},
+    {"invert", 0, false, Key::Invert},
+    {"clear-first", 0, false, Key::ClearFirst},
+    {"no-clear-first", 0, false, Key::NoClearFirst},
+    {"last", 0, false, Key::Last},
+    {"selected", 0, true, Key::Selected},
+    {"plugin", 0, true, Key::Plugin},
+    {"null", '0', false, Key::Null},
+    {"long", 'l', false, Key::Long},
+    {"help", 'h', false, Key::Help},
+    {"version", 0, false, Key::Version},
+};
+
+bool EqualNoCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    const char x = a[i] >= 'A' && a[i] <= 'Z' ? static_cast<char>(a[i] - 'A' + 'a') : a[i];
+    if (x != b[i]) return false;
+  }
+  return true;
+}
+
+bool TakeText(std::optional<std::string>& field, std::string_view name, std::string_view value,
+              std::string& error) {
+  if (value.size() > kMaxFieldText) {
+    error = "--" + std::string(name) + ": text of " + std::to_string(value.size()) +
+            " characters, a dialog field holds at most " + std::to_string(kMaxFieldText);
+    return false;
+  }
+  field = std::string(value);
+  return true;
+}
+
+bool Apply(const OptionSpec& spec, std::string_view value, ConsoleOptions& o, std::string& error) {
+  uint32_t bits = 0;
+  std::string bad;
+  switch (spec.Which) {
+    case Key::Mask:
+      return TakeText(o.Mask, spec.Name, value, error);
+    case Key::Size:
+      return TakeText(o.Size, spec.Name, value, error);
+    case Key::Date:
+      return TakeText(o.Date, spec.Name, value, error);
+    case Key::Time:
+      return TakeText(o.Time, spec.Name, value, error);
+    case Key::Include:
+    case Key::Exclude:
+      if (!ParseAttributeList(value, bits, bad)) {
+        error = "--" + std::string(spec.Name) + ": unknown attribute '" + bad +
+                "' (use a,r,h,s,d,c or archive,readonly,hidden,system,directory,compressed)";
+        return false;
+      }
+      (spec.Which == Key::Include ? o.Include : o.Exclude) = bits;
+      return true;
+    case Key::Select:
+      o.Action = 0;
+      return true;
+    case Key::Deselect:
+      o.Action = 1;
+      return true;
+    case Key::Invert:
+      o.Action = 2;
+      return true;
+    case Key::ClearFirst:
+      o.ClearFirst = true;
+      return true;
+    case Key::NoClearFirst:
+      o.ClearFirst = false;
+      return true;
+    case Key::Last:
+      o.Last = true;
+      return true;
+    case Key::Selected:
+      o.SelectedFile = std::string(value);
+      return true;
+    case Key::Plugin:
+      o.PluginPath = std::string(value);
+      return true;
+    case Key::Null:
+      o.NullSeparated = true;
+      return true;
+    case Key::Long:
+      o.LongFormat = true;
+      return true;
+    case Key::Help:
+      o.Help = true;
+      return true;
+    case Key::Version:
+      o.Version = true;
+      return true;
+  }
+  return true;
+}
+
+const OptionSpec* FindLong(std::string_view name) {
+  for (const OptionSpec& spec : kOptions) {
+    if (name == spec.Name) return &spec;
+  }
+  return nullptr;
+}
+
+const OptionSpec* FindShort(char letter) {
+  for (const OptionSpec& spec : kOptions) {
+    if (spec.Short != 0 && spec.Short == letter) return &spec;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+bool ParseAttributeList(std::string_view list, uint32_t& bits, std::string& bad) {
+  bits = 0;
+  while (true) {
+    const size_t comma = list.find(',');
+    const std::string_view name = list.substr(0, comma);
+    if (!name.empty()) {
+      bool known = false;
+      for (uint32_t k = 0; k < std::size(kAttributeNames); ++k) {
+        if (EqualNoCase(name, kAttributeNames[k].Letter) ||
+            EqualNoCase(name, kAttributeNames[k].Word)) {
+          bits |= 1u << k;
+          known = true;
+        }
+      }
+      if (!known) {
+        bad = std::string(name);
+        return false;
+      }
+    }
+    if (comma == std::string_view::npos) return true;
+    list.remove_prefix(comma + 1);
+  }
+}
+
+bool ParseCommandLine(int argc, const char* const* argv, ConsoleOptions& options,
+                      std::string& error) {
+  bool directoryGiven = false;
+  bool optionsEnded = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view arg(argv[i]);
+    if (!optionsEnded && arg == "--") {
+      optionsEnded = true;
+      continue;
+    }
+    if (!optionsEnded && arg.size() > 2 && arg.substr(0, 2) == "--") {
+      const size_t equals = arg.find('=');
+      const std::string_view name = arg.substr(2, equals == arg.npos ? arg.npos : equals - 2);
+      const OptionSpec* spec = FindLong(name);
+      if (spec == nullptr) {
+        error = "unknown option '--" + std::string(name) + "'";
+        return false;
+      }
+      std::string_view value;
+      if (spec->TakesValue) {
+        if (equals != arg.npos) {
+          value = arg.substr(equals + 1);
+        } else if (i + 1 < argc) {
+          value = argv[++i];
+        } else {
+          error = "option '--" + std::string(name) + "' needs a value";
+          return false;
+        }
+      } else if (equals != arg.npos) {
+        error = "option '--" + std::string(name) + "' takes no value";
+        return false;
+      }
+      if (!Apply(*spec, value, options, error)) return false;
+      continue;
+    }
+    if (!optionsEnded && arg.size() > 1 && arg[0] == '-') {
+      for (const char letter : arg.substr(1)) {
+        const OptionSpec* spec = FindShort(letter);
+        if (spec == nullptr) {
+          error = std::string("unknown option '-") + letter + "'";
+          return false;
+        }
+        if (!Apply(*spec, {}, options, error)) return false;
+      }
+      continue;
+    }
+    if (directoryGiven) {
+      error =
+          "more than one directory given ('" + options.Directory + "', '" + std::string(arg) + "')";
+      return false;
+    }
+    options.Directory = std::string(arg);
+    directoryGiven = true;
+  }
+  return true;
+}
+
+const char* const kHelpText =
+    "Usage: marlit [OPTION]... [DIR]\n"
+    "Runs the marlit selection command on the entries of DIR (default: the current\n"
+    "directory), not recursive, and prints the names it selects, in name order.\n"
+    "\n"
+    "Criteria (the fields of the selection dialog):\n"
+    "  --mask MASK         wildcard mask: * ? [a-z], comma-separated list, patterns\n"
+    "                      after | exclude; case-insensitive; '*.*' is every name\n"
+    "  --size TEXT         size in bytes, with k, m or g: A, A..B, A.. or ..B\n"
+    "                      (e.g. 10k..2m)\n"
+    "  --date TEXT         last-write date D-M-YY or D/M/YY, in the same forms\n"
+    "                      (e.g. 1-3-24..31-3-24; local time)\n"
+    "  --time TEXT         last-write time of day H:M, in the same forms\n"
+    "                      (e.g. 8:00..17:30; local time)\n"
+    "  --include LIST      select only entries with at least one of these attributes\n"
+    "  --exclude LIST      leave out entries that have all of these attributes\n"
+    "  --select            mark the entries that pass (the default)\n"
+    "  --deselect          unmark them\n"
+    "  --invert            flip their marks\n"
+    "  --clear-first       unmark everything before the pass\n"
+    "  --no-clear-first    keep the current marks (the default)\n"
+    "  --last              start from the criteria stored by the last run instead of\n"
+    "                      the defaults; the options above change only what they name\n"
+    "\n"
+    "Attribute LIST: comma-separated names, a,r,h,s,d,c or\n"
+    "archive,readonly,hidden,system,directory,compressed. From Linux they map as:\n"
+    "  a archive     regular files\n"
+    "  r readonly    the owner has no write permission\n"
+    "  h hidden      the name begins with '.'\n"
+    "  s system      devices, FIFOs and sockets\n"
+    "  d directory   directories\n"
+    "  c compressed  the file system marks the file compressed (FS_COMPR_FL)\n"
+    "Symbolic links count as their target, or as the link itself when the target\n"
+    "is missing. Directories have size 0.\n"
+    "\n"
+    "Current selection and output:\n"
+    "  --selected FILE     mark the names listed in FILE (one a line; - for standard\n"
+    "                      input) before the command, for --deselect and --invert\n"
+    "  -0, --null          names end with NUL instead of a new line, in the output\n"
+    "                      and in the --selected input\n"
+    "  -l, --long          also print size, local date and time, and attributes\n"
+    "  --plugin PATH       load the plug-in module from PATH (default: marlit.so\n"
+    "                      beside the program)\n"
+    "  -h, --help          print this help and exit\n"
+    "  --version           print the version and exit\n"
+    "\n"
+    "The criteria are stored after each run ($MARLIT_REGISTRY names the store).\n"
+    "Exit status: 0 when something is selected, 1 when nothing is, 2 on an error.\n";
+
+}  // namespace marlit::console

@@ -1,0 +1,52 @@
+// The console host's command line: what to list, which plug-in to load, the
+// answers to the selection dialog and the form of the output.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace marlit::console {
+
+// A dialog text field holds at most this many characters.
+constexpr size_t kMaxFieldText = 511;
+
+struct ConsoleOptions {
+  std::string Directory = ".";
+  std::string PluginPath;  // empty: marlit.so beside the program
+
+  // Dialog answers; an absent one keeps the field's default, or with Last the
+  // stored value the plug-in filled in.
+  std::optional<std::string> Mask;
+  std::optional<std::string> Size;
+  std::optional<std::string> Date;
+  std::optional<std::string> Time;
+  std::optional<uint32_t> Include;  // attribute bits 0..5: a r h s d c
+  std::optional<uint32_t> Exclude;
+  std::optional<int> Action;  // a SelectionAction: 0 select, 1 deselect, 2 invert
+  std::optional<bool> ClearFirst;
+  bool Last = false;
+
+  std::optional<std::string> SelectedFile;  // "-": standard input
+  bool NullSeparated = false;               // -0: NUL between names, out and in
+  bool LongFormat = false;                  // -l
+  bool Help = false;
+  bool Version = false;
+};
+
+// Parses the program's arguments. Returns false with a one-line reason in
+// `error` on an unknown option, a missing or bad value, a text longer than a
+// dialog field holds or more than one directory.
+bool ParseCommandLine(int argc, const char* const* argv, ConsoleOptions& options,
+                      std::string& error);
+
+// Parses a comma-separated list of attribute names (a r h s d c, or archive
+// readonly hidden system directory compressed; empty entries skipped) into
+// attribute bits 0..5. Returns false with the unknown name in `bad`.
+bool ParseAttributeList(std::string_view list, uint32_t& bits, std::string& bad);
+
+// The text of --help.
+extern const char* const kHelpText;
+
+}  // namespace marlit::console

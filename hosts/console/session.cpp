@@ -1,0 +1,141 @@
+#include "session.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <map>
+
+#include "platform/text.h"
+#include "selection_io.h"
+#include "wildcard.h"
+
+namespace marlit::console {
+
+ConsoleSession* g_session = nullptr;
+
+namespace {
+
+// The host's panel sort modes; the console panel is sorted by name.
+constexpr int kSortByName = 2;
+
+// Fills the whole record as the file manager would for the active panel.
+void DescribePanel(ConsoleSession& session, PanelInfo& info) {
+  info = PanelInfo{};
+  info.PanelType = 0;  // a file panel
+  info.Plugin = 0;
+  info.PanelRect = SmallRect{0, 1, 79, 23};
+  info.PanelItems = session.Items.data();
+  info.ItemsNumber = static_cast<int>(session.Items.size());
+  session.Marked.clear();
+  for (size_t i = 0; i < session.Items.size(); ++i) {
+    if (session.Selected[i] != 0) session.Marked.push_back(session.Items[i]);
+  }
+  info.SelectedItems = session.Marked.empty() ? nullptr : session.Marked.data();
+  info.SelectedItemsNumber = static_cast<int>(session.Marked.size());
+  info.CurrentItem = 0;
+  info.TopPanelItem = 0;
+  info.Visible = 1;
+  info.Focus = 1;
+  info.ViewMode = 2;
+  CopyText(info.ColumnTypes, sizeof info.ColumnTypes, "N,S,D,T");
+  CopyText(info.ColumnWidths, sizeof info.ColumnWidths, "0,10,0,0");
+  // A directory too long for the record is left out rather than cut into
+  // the name of another one.
+  if (session.CurDir.size() < sizeof info.CurDir) {
+    CopyText(info.CurDir, sizeof info.CurDir, session.CurDir);
+  }
+  info.ShortNames = 0;
+  info.SortMode = kSortByName;
+}
+
+// The selection comes from the items of the record the plug-in hands back,
+// matched by index with the host's own.
+void SetSelection(ConsoleSession& session, const PanelInfo& info) {
+  if (info.PanelItems == nullptr || info.ItemsNumber <= 0) return;
+  const size_t count = std::min(session.Items.size(), static_cast<size_t>(info.ItemsNumber));
+  for (size_t i = 0; i < count; ++i) {
+    const uint32_t flags = info.PanelItems[i].Flags;
+    session.Items[i].Flags = flags;
+    session.Selected[i] = (flags & PPIF_SELECTED) != 0 ? 1 : 0;
+  }
+}
+
+// Texts for ids the language file lacks: kept for as long as the plug-in may
+// hold the pointer.
+const char* MissingMessage(int id) {
+  static std::map<int, std::string> texts;
+  auto [it, added] = texts.try_emplace(id);
+  if (added) it->second = "<message " + std::to_string(id) + ">";
+  return it->second.c_str();
+}
+
+}  // namespace
+
+void TakeSelection(ConsoleSession& session) {
+  session.Selected.assign(session.Items.size(), 0);
+  for (size_t i = 0; i < session.Items.size(); ++i) {
+    const uint32_t flags = session.Items[i].Flags;
+    session.Selected[i] = (flags & PPIF_SELECTED) != 0 ? 1 : 0;
+  }
+}
+
+PluginStartupInfo MakeStartupInfo(const char* moduleName) {
+  PluginStartupInfo info{};
+  info.StructSize = static_cast<int>(sizeof info);
+  CopyText(info.ModuleName, sizeof info.ModuleName, moduleName);
+  info.ModuleNumber = kConsoleModuleNumber;
+  info.RootKey = kConsoleRootKey;
+  info.Dialog = ConsoleDialog;
+  info.GetMsg = ConsoleGetMsg;
+  info.Control = ConsoleControl;
+  info.CmpName = ConsoleCmpName;
+  return info;
+}
+
+int MARLIT_WINAPI ConsoleDialog(int pluginNumber, int x1, int y1, int x2, int y2,
+                                const char* helpTopic, FarDialogItem* items, int itemsNumber) {
+  static_cast<void>(pluginNumber);
+  static_cast<void>(x1);
+  static_cast<void>(y1);
+  static_cast<void>(x2);
+  static_cast<void>(y2);
+  static_cast<void>(helpTopic);
+  ConsoleSession* const session = g_session;
+  if (session == nullptr || items == nullptr || itemsNumber != kSelectionDialogItems) {
+    std::fprintf(stderr, "marlit: the plug-in asked for a dialog this host does not know\n");
+    return -1;
+  }
+  return session->Answer(*session->Options, session->DialogRounds++, items);
+}
+
+const char* MARLIT_WINAPI ConsoleGetMsg(int pluginNumber, int msgId) {
+  static_cast<void>(pluginNumber);
+  ConsoleSession* const session = g_session;
+  if (session != nullptr && session->Message != nullptr) {
+    if (const char* text = session->Message(msgId)) return text;
+  }
+  return MissingMessage(msgId);
+}
+
+int MARLIT_WINAPI ConsoleControl(HANDLE plugin, int command, void* param) {
+  ConsoleSession* const session = g_session;
+  if (session == nullptr || plugin != INVALID_HANDLE_VALUE) return 0;
+  switch (command) {
+    case FCTL_GETPANELINFO:
+      if (param == nullptr) return 0;
+      DescribePanel(*session, *static_cast<PanelInfo*>(param));
+      return 1;
+    case FCTL_SETSELECTION:
+      if (param == nullptr) return 0;
+      SetSelection(*session, *static_cast<const PanelInfo*>(param));
+      return 1;
+    case FCTL_REDRAWPANEL:
+      ++session->Redraws;
+      session->LastDrawnCount =
+          WriteSelection(session->Out, session->Items, session->Selected, *session->Options);
+      return 1;
+    default:
+      return 0;
+  }
+}
+
+}  // namespace marlit::console

@@ -1,0 +1,56 @@
+// One run of the console host: the panel it shows the plug-in, the host's own
+// selection, and the four services of the service table that the plug-in
+// calls (Dialog, GetMsg, Control, CmpName).
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "dialog_answer.h"
+#include "options.h"
+#include "plugin/host.h"
+
+namespace marlit::console {
+
+// The root key the console host hands the plug-in; its settings land under
+// "<RootKey>\Marlit".
+constexpr const char* kConsoleRootKey = "Software\\marlit-console\\Plugins";
+constexpr int kConsoleModuleNumber = 0;
+
+// A message text by id, or null when the language file has none.
+using MessageLookup = const char* (*)(int id);
+
+struct ConsoleSession {
+  const ConsoleOptions* Options = nullptr;
+  DialogAnswerer Answer = AnswerFromCommandLine;
+  MessageLookup Message = nullptr;
+  std::string CurDir;                   // the listed directory, absolute
+  std::vector<PluginPanelItem> Items;   // the panel, lent to the plug-in
+  std::vector<uint8_t> Selected;        // the host's marks, one per item
+  std::vector<PluginPanelItem> Marked;  // copies of the marked items, for PanelInfo
+  int DialogRounds = 0;
+  int Redraws = 0;
+  size_t LastDrawnCount = 0;  // names printed by the last redraw
+  std::FILE* Out = stdout;
+};
+
+// The session the services act on; set by the host before it calls the
+// plug-in, and in tests.
+extern ConsoleSession* g_session;
+
+// Takes the items' PPIF_SELECTED bits as the host's selection.
+void TakeSelection(ConsoleSession& session);
+
+// The service table for a module at `moduleName`: every service the plug-in
+// may call, the others null.
+PluginStartupInfo MakeStartupInfo(const char* moduleName);
+
+// The services themselves.
+int MARLIT_WINAPI ConsoleDialog(int pluginNumber, int x1, int y1, int x2, int y2,
+                                const char* helpTopic, FarDialogItem* items, int itemsNumber);
+const char* MARLIT_WINAPI ConsoleGetMsg(int pluginNumber, int msgId);
+int MARLIT_WINAPI ConsoleControl(HANDLE plugin, int command, void* param);
+
+}  // namespace marlit::console
