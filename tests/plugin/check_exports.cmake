@@ -1,3 +1,4 @@
+cmake_minimum_required(VERSION 3.25)
 # Reads the built module's dynamic symbols and fails on any difference from
 # the three entry points. Windows (OBJDUMP given): the export table must name
 # exactly SetStartupInfo, GetPluginInfo and OpenPlugin, and every imported DLL

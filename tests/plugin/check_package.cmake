@@ -1,3 +1,4 @@
+cmake_minimum_required(VERSION 3.25)
 # Writes the Windows package with CPack into WORK and checks its listing: the
 # folder Marlit/ with the module and the four language and help files, and
 # nothing else.
