@@ -120,7 +120,8 @@ bool ReadNames(DIR* dir, NameList& names) {
 
 uint64_t StampOfUnixTime(int64_t seconds, uint32_t nanoseconds) {
   if (seconds < -kSeconds1601To1970) return 0;
-  const uint64_t since1601 = static_cast<uint64_t>(seconds + kSeconds1601To1970);
+  // Unsigned: the sum cannot overflow for any seconds from 1601 on.
+  const uint64_t since1601 = static_cast<uint64_t>(seconds) + uint64_t{kSeconds1601To1970};
   if (since1601 > (kLastStamp - nanoseconds / 100) / kTicksPerSecond) return kLastStamp;
   return since1601 * kTicksPerSecond + nanoseconds / 100;
 }

@@ -1,0 +1,210 @@
+// The console host's command line and the dialog answers it gives.
+#include "options.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "dialog_answer.h"
+#include "labels.h"
+
+namespace marlit::console {
+namespace {
+
+using marlit::test::Label;
+using marlit::test::RowName;
+
+bool Parse(std::vector<const char*> args, ConsoleOptions& options, std::string& error) {
+  args.insert(args.begin(), "marlit");
+  return ParseCommandLine(static_cast<int>(args.size()), args.data(), options, error);
+}
+
+TEST(CommandLine, DefaultsToTheCurrentDirectoryAndNoAnswers) {
+  ConsoleOptions o;
+  std::string error;
+  ASSERT_TRUE(Parse({}, o, error));
+  EXPECT_EQ(o.Directory, ".");
+  EXPECT_FALSE(o.Mask || o.Size || o.Date || o.Time || o.Include || o.Exclude || o.Action ||
+               o.ClearFirst || o.SelectedFile);
+  EXPECT_FALSE(o.Last || o.NullSeparated || o.LongFormat || o.Help || o.Version);
+}
+
+TEST(CommandLine, TakesEveryOption) {
+  ConsoleOptions o;
+  std::string error;
+  ASSERT_TRUE(Parse({"--mask", "*.c", "--size=1k..", "--date", "1-3-24", "--time=8:00..",
+                     "--include", "a,hidden", "--exclude=d", "--deselect", "--clear-first",
+                     "--last", "--selected", "-", "--plugin", "/x/marlit.so", "-0l", "dir"},
+                    o, error))
+      << error;
+  EXPECT_EQ(o.Mask.value_or("?"), "*.c");
+  EXPECT_EQ(o.Size.value_or("?"), "1k..");
+  EXPECT_EQ(o.Date.value_or("?"), "1-3-24");
+  EXPECT_EQ(o.Time.value_or("?"), "8:00..");
+  EXPECT_EQ(o.Include.value_or(99), 0b000101u);
+  EXPECT_EQ(o.Exclude.value_or(99), 0b010000u);
+  EXPECT_EQ(o.Action.value_or(99), 1);
+  EXPECT_EQ(o.ClearFirst.value_or(false), true);
+  EXPECT_TRUE(o.Last);
+  EXPECT_EQ(o.SelectedFile.value_or("?"), "-");
+  EXPECT_EQ(o.PluginPath, "/x/marlit.so");
+  EXPECT_TRUE(o.NullSeparated);
+  EXPECT_TRUE(o.LongFormat);
+  EXPECT_EQ(o.Directory, "dir");
+}
+
+TEST(CommandLine, KeepsTheLastActionAndTakesEmptyTexts) {
+  ConsoleOptions o;
+  std::string error;
+  ASSERT_TRUE(
+      Parse({"--invert", "--select", "--mask=", "--include", "", "--no-clear-first"}, o, error));
+  EXPECT_EQ(o.Action.value_or(99), 0);
+  EXPECT_EQ(o.Mask.value_or("?"), "");
+  EXPECT_EQ(o.Include.value_or(99), 0u);
+  EXPECT_EQ(o.ClearFirst.value_or(true), false);
+}
+
+TEST(CommandLine, TakesNamesThatLookLikeOptionsAfterTwoDashes) {
+  ConsoleOptions o;
+  std::string error;
+  ASSERT_TRUE(Parse({"--", "--mask"}, o, error));
+  EXPECT_EQ(o.Directory, "--mask");
+  EXPECT_FALSE(o.Mask);
+}
+
+struct BadLine {
+  std::vector<const char*> Args;
+  const char* Says;  // part of the message
+};
+
+std::string RowLabel(const BadLine& c) {
+  std::vector<std::string> words(c.Args.begin(), c.Args.end());
+  return Label(words);
+}
+
+class BadCommandLines : public ::testing::TestWithParam<BadLine> {};
+
+TEST_P(BadCommandLines, AreRefusedWithAReason) {
+  ConsoleOptions o;
+  std::string error;
+  EXPECT_FALSE(Parse(GetParam().Args, o, error));
+  EXPECT_NE(error.find(GetParam().Says), std::string::npos) << error;
+  EXPECT_EQ(error.find('\n'), std::string::npos);
+}
+
+const std::string kLongText(512, 'x');
+
+INSTANTIATE_TEST_SUITE_P(Cases, BadCommandLines,
+                         ::testing::Values(BadLine{{"--colour"}, "unknown option '--colour'"},
+                                           BadLine{{"-x"}, "unknown option '-x'"},
+                                           BadLine{{"-0q"}, "unknown option '-q'"},
+                                           BadLine{{"--mask"}, "'--mask' needs a value"},
+                                           BadLine{{"--last=1"}, "'--last' takes no value"},
+                                           BadLine{{"--include", "a,x"}, "unknown attribute 'x'"},
+                                           BadLine{{"--exclude=archive,ro"},
+                                                   "unknown attribute 'ro'"},
+                                           BadLine{{"--mask", kLongText.c_str()}, "at most 511"},
+                                           BadLine{{"a", "b"}, "more than one directory"}),
+                         RowName());
+
+TEST(CommandLine, TakesAFieldOf511Characters) {
+  ConsoleOptions o;
+  std::string error;
+  const std::string text(511, 'x');
+  ASSERT_TRUE(Parse({"--date", text.c_str()}, o, error));
+  EXPECT_EQ(o.Date.value_or("?"), text);
+}
+
+struct AttributeCase {
+  const char* List;
+  uint32_t Bits;
+};
+
+std::string RowLabel(const AttributeCase& c) { return Label(c.List); }
+
+class AttributeLists : public ::testing::TestWithParam<AttributeCase> {};
+
+TEST_P(AttributeLists, GiveTheDialogsBitOrder) {
+  uint32_t bits = 99;
+  std::string bad;
+  ASSERT_TRUE(ParseAttributeList(GetParam().List, bits, bad)) << bad;
+  EXPECT_EQ(bits, GetParam().Bits);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Names, AttributeLists,
+    ::testing::Values(AttributeCase{"", 0}, AttributeCase{"a", 1}, AttributeCase{"r", 2},
+                      AttributeCase{"h", 4}, AttributeCase{"s", 8}, AttributeCase{"d", 16},
+                      AttributeCase{"c", 32}, AttributeCase{"archive,readonly,hidden", 7},
+                      AttributeCase{"system,directory,compressed", 56},
+                      AttributeCase{"A,Directory", 17}, AttributeCase{"a,,a,", 1}),
+    RowName());
+
+// Dialog items as the plug-in hands them in: every text and state recognisable.
+std::vector<FarDialogItem> SampleItems() {
+  std::vector<FarDialogItem> items(kSelectionDialogItems);
+  for (int i = 0; i < kSelectionDialogItems; ++i) {
+    items[i].Selected = 7;
+    std::strcpy(items[i].Data, "stored");
+  }
+  return items;
+}
+
+TEST(CommandLineAnswer, ResetsFirstThenConfirmsTheOptions) {
+  ConsoleOptions o;
+  o.Mask = "*.c";
+  o.Action = 2;
+  o.Include = 0b100001;
+  std::vector<FarDialogItem> items = SampleItems();
+  EXPECT_EQ(AnswerFromCommandLine(o, 0, items.data()), kResetButton);
+  EXPECT_STREQ(items[kMaskField].Data, "stored");
+  EXPECT_EQ(AnswerFromCommandLine(o, 1, items.data()), kConfirmButton);
+  EXPECT_STREQ(items[kMaskField].Data, "*.c");
+  EXPECT_STREQ(items[kSizeField].Data, "stored");
+  EXPECT_EQ(int{items[4].Selected}, 0);
+  EXPECT_EQ(int{items[5].Selected}, 0);
+  EXPECT_EQ(int{items[6].Selected}, 1);
+  EXPECT_EQ(int{items[kClearFirstBox].Selected}, 7);
+  const int include[] = {1, 0, 0, 0, 0, 1};
+  for (int k = 0; k < kAttributeBoxes; ++k) {
+    EXPECT_EQ(int{items[kFirstIncludeBox + k].Selected}, include[k]) << k;
+    EXPECT_EQ(int{items[kFirstExcludeBox + k].Selected}, 7) << k;
+  }
+  EXPECT_EQ(AnswerFromCommandLine(o, 2, items.data()), kCancelButton);
+}
+
+TEST(CommandLineAnswer, WithLastConfirmsTheStoredValuesAtOnce) {
+  ConsoleOptions o;
+  o.Last = true;
+  o.Size = "..1k";
+  o.Date = "1-1-24";
+  o.Time = "8:00";
+  o.ClearFirst = false;
+  o.Exclude = 0b000010;
+  std::vector<FarDialogItem> items = SampleItems();
+  EXPECT_EQ(AnswerFromCommandLine(o, 0, items.data()), kConfirmButton);
+  EXPECT_STREQ(items[kMaskField].Data, "stored");
+  EXPECT_STREQ(items[kSizeField].Data, "..1k");
+  EXPECT_STREQ(items[kDateField].Data, "1-1-24");
+  EXPECT_STREQ(items[kTimeField].Data, "8:00");
+  EXPECT_EQ(int{items[kClearFirstBox].Selected}, 0);
+  EXPECT_EQ(int{items[4].Selected}, 7);
+  EXPECT_EQ(int{items[kFirstExcludeBox].Selected}, 0);
+  EXPECT_EQ(int{items[kFirstExcludeBox + 1].Selected}, 1);
+  EXPECT_EQ(int{items[kFirstIncludeBox].Selected}, 7);
+  EXPECT_EQ(AnswerFromCommandLine(o, 1, items.data()), kCancelButton);
+}
+
+TEST(CommandLineAnswer, FillsAFieldWith511Characters) {
+  ConsoleOptions o;
+  o.Last = true;
+  o.Mask = std::string(kMaxFieldText, 'm');
+  std::vector<FarDialogItem> items = SampleItems();
+  ASSERT_EQ(AnswerFromCommandLine(o, 0, items.data()), kConfirmButton);
+  EXPECT_EQ(std::string(items[kMaskField].Data), *o.Mask);
+}
+
+}  // namespace
+}  // namespace marlit::console

@@ -1,0 +1,504 @@
+// The marlit program run as a user runs it, on directories the tests make:
+// its output, its exit status, its memory of the criteria between runs.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "labels.h"
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+using marlit::test::Label;
+using marlit::test::RowName;
+
+struct Result {
+  int Status = -1;  // exit status, or -1 when the program did not exit
+  std::string Out;
+  std::string Err;
+};
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+void WriteFile(const fs::path& path, const std::string& text) {
+  std::ofstream out(path, std::ios::binary);
+  out << text;
+}
+
+// Sets a path's last-write time (and access time) to a UTC calendar time.
+void SetTime(const fs::path& path, int year, int month, int day, int hour, int minute, int second,
+             long nanoseconds = 0) {
+  struct tm t {};
+  t.tm_year = year - 1900;
+  t.tm_mon = month - 1;
+  t.tm_mday = day;
+  t.tm_hour = hour;
+  t.tm_min = minute;
+  t.tm_sec = second;
+  const timespec when{timegm(&t), nanoseconds};
+  const timespec times[2] = {when, when};
+  ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW), 0) << path;
+}
+
+void MakeFile(const fs::path& path, size_t size, mode_t mode) {
+  WriteFile(path, std::string(size, 'x'));
+  ASSERT_EQ(chmod(path.c_str(), mode), 0);
+}
+
+std::vector<std::string> Lines(const std::string& text, char end = '\n') {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  for (size_t at = text.find(end); at != std::string::npos; at = text.find(end, start)) {
+    lines.push_back(text.substr(start, at - start));
+    start = at + 1;
+  }
+  EXPECT_EQ(start, text.size()) << "output does not end with its separator";
+  return lines;
+}
+
+class Program : public ::testing::Test {
+ protected:
+  fs::path Root;
+  fs::path Dir;
+  fs::path Store;
+
+  void SetUp() override {
+    const char* base = std::getenv("TMPDIR");
+    std::string pattern = std::string(base != nullptr ? base : "/tmp") + "/marlit-con-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    Root = pattern;
+    Dir = Root / "panel";
+    Store = Root / "store.reg";
+    fs::create_directory(Dir);
+  }
+
+  void TearDown() override {
+    // Give back every permission a test took away, then remove it all.
+    chmod(Dir.c_str(), 0755);
+    for (const auto& entry :
+         fs::recursive_directory_iterator(Root, fs::directory_options::skip_permission_denied)) {
+      if (entry.is_directory() && !entry.is_symlink()) chmod(entry.path().c_str(), 0755);
+    }
+    std::error_code ignored;
+    fs::remove_all(Root, ignored);
+  }
+
+  // The program with its arguments, in a fixed zone (UTC+2), English, its
+  // settings in this test's own store. `program` overrides the built one.
+  Result Run(std::vector<std::string> args, const std::string& input = "",
+             const std::string& program = MARLIT_CONSOLE_PROGRAM) {
+    const fs::path in = Root / "stdin", out = Root / "stdout", err = Root / "stderr";
+    WriteFile(in, input);
+    std::vector<std::string> env;
+    for (char** e = environ; *e != nullptr; ++e) {
+      const std::string_view var(*e);
+      if (var.starts_with("TZ=") || var.starts_with("MARLIT_REGISTRY=") ||
+          var.starts_with("LANG=") || var.starts_with("LC_")) {
+        continue;
+      }
+      env.emplace_back(var);
+    }
+    env.push_back("TZ=Etc/GMT-2");
+    env.push_back("LANG=C");
+    env.push_back("MARLIT_REGISTRY=" + Store.string());
+    std::vector<char*> envp;
+    for (std::string& var : env) envp.push_back(var.data());
+    envp.push_back(nullptr);
+    args.insert(args.begin(), program);
+    std::vector<char*> argv;
+    for (std::string& arg : args) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, in.c_str(), O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    pid_t pid = 0;
+    Result result;
+    const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    EXPECT_EQ(spawned, 0) << std::strerror(spawned);
+    if (spawned != 0) return result;
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (WIFEXITED(status)) result.Status = WEXITSTATUS(status);
+    result.Out = ReadFile(out);
+    result.Err = ReadFile(err);
+    return result;
+  }
+
+  // A directory of every kind of entry, with set sizes, modes and times.
+  // Last writes in UTC; the program runs in UTC+2.
+  void MakeSampleDirectory() {
+    MakeFile(Dir / ".hidden", 10, 0644);
+    SetTime(Dir / ".hidden", 2024, 3, 1, 8, 0, 0);  // local 10:00
+    MakeFile(Dir / "B.LOG", 2048, 0644);
+    SetTime(Dir / "B.LOG", 2024, 3, 15, 23, 30, 0);  // local 16 March 01:30
+    MakeFile(Dir / "a.txt", 100, 0644);
+    SetTime(Dir / "a.txt", 2024, 3, 1, 10, 0, 0, 999'999'999);  // local 12:00
+    MakeFile(Dir / "c.log", 5000, 0444);
+    SetTime(Dir / "c.log", 2023, 12, 31, 12, 0, 0);  // local 14:00
+    ASSERT_EQ(symlink("missing", (Dir / "dangling").c_str()), 0);
+    SetTime(Dir / "dangling", 2022, 5, 5, 5, 5, 5);  // the link itself: local 07:05:05
+    ASSERT_EQ(mkfifo((Dir / "fifo").c_str(), 0644), 0);
+    SetTime(Dir / "fifo", 2024, 2, 2, 20, 0, 0);  // local 22:00
+    ASSERT_EQ(symlink("a.txt", (Dir / "link").c_str()), 0);
+    SetTime(Dir / "link", 2020, 1, 1, 0, 0, 0);  // not seen: the target counts
+    MakeFile(Dir / "noext", 0, 0644);
+    SetTime(Dir / "noext", 2024, 6, 1, 12, 0, 0);  // local 14:00
+    fs::create_directory(Dir / "sub");
+    MakeFile(Dir / "sub" / "inner.log", 1, 0644);  // not listed: no recursion
+    SetTime(Dir / "sub", 2024, 1, 20, 16, 0, 0);   // local 18:00
+    fs::create_directory(Dir / "ro-dir");
+    ASSERT_EQ(chmod((Dir / "ro-dir").c_str(), 0555), 0);
+    SetTime(Dir / "ro-dir", 2024, 1, 10, 6, 0, 0);  // local 08:00
+  }
+
+  std::string Panel() const { return Dir.string(); }
+};
+
+const char* const kEverything =
+    ".hidden\nB.LOG\na.txt\nc.log\ndangling\nfifo\nlink\nnoext\nro-dir\nsub\n";
+
+struct SelectionCase {
+  std::vector<std::string> Args;
+  const char* Expected;  // the names, one a line
+};
+
+std::string RowLabel(const SelectionCase& c) { return Label(c.Args); }
+
+class Selections : public Program, public ::testing::WithParamInterface<SelectionCase> {};
+
+TEST_P(Selections, PrintTheSelectedNames) {
+  MakeSampleDirectory();
+  std::vector<std::string> args = GetParam().Args;
+  args.push_back(Panel());
+  const Result r = Run(args);
+  EXPECT_EQ(r.Out, GetParam().Expected);
+  EXPECT_EQ(r.Status, std::string(GetParam().Expected).empty() ? 1 : 0);
+  EXPECT_EQ(r.Err, "");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Criteria, Selections,
+    ::testing::Values(
+        SelectionCase{{}, kEverything}, SelectionCase{{"--mask", "*.log"}, "B.LOG\nc.log\n"},
+        SelectionCase{{"--mask", "*.*"}, kEverything},
+        SelectionCase{{"--mask", "*."}, "dangling\nfifo\nlink\nnoext\nro-dir\nsub\n"},
+        SelectionCase{{"--mask", "*.*|*.log,.*"},
+                      "a.txt\ndangling\nfifo\nlink\nnoext\nro-dir\nsub\n"},
+        SelectionCase{{"--mask", "[a-c]*"}, "B.LOG\na.txt\nc.log\n"},
+        SelectionCase{{"--mask", "inner.log"}, ""},
+        SelectionCase{{"--size", "1k.."}, "B.LOG\nc.log\n"},
+        SelectionCase{{"--size", "..100"},
+                      ".hidden\na.txt\ndangling\nfifo\nlink\nnoext\nro-dir\nsub\n"},
+        SelectionCase{{"--size", "7"}, "dangling\n"},
+        SelectionCase{{"--date", "1-3-24"}, ".hidden\na.txt\nlink\n"},
+        SelectionCase{{"--date", "16-3-24"}, "B.LOG\n"}, SelectionCase{{"--date", "15-3-24"}, ""},
+        SelectionCase{{"--date", "1-1-24..31-3-24"},
+                      ".hidden\nB.LOG\na.txt\nfifo\nlink\nro-dir\nsub\n"},
+        SelectionCase{{"--date", "..31-12-23"}, "c.log\ndangling\n"},
+        SelectionCase{{"--time", "0:00..2:00"}, "B.LOG\n"},
+        SelectionCase{{"--time", "14:00"}, "c.log\nnoext\n"},
+        SelectionCase{{"--time", "7:05"}, "dangling\n"},
+        SelectionCase{{"--include", "a"}, ".hidden\nB.LOG\na.txt\nc.log\nlink\nnoext\n"},
+        SelectionCase{{"--include", "readonly"}, "c.log\nro-dir\n"},
+        SelectionCase{{"--include", "h"}, ".hidden\n"},
+        SelectionCase{{"--include", "system"}, "fifo\n"},
+        SelectionCase{{"--include", "d"}, "ro-dir\nsub\n"}, SelectionCase{{"--include", "c"}, ""},
+        SelectionCase{{"--include", "h,s"}, ".hidden\nfifo\n"},
+        SelectionCase{{"--exclude", "a"}, "dangling\nfifo\nro-dir\nsub\n"},
+        SelectionCase{{"--exclude", "a,h"},
+                      "B.LOG\na.txt\nc.log\ndangling\nfifo\nlink\nnoext\nro-dir\nsub\n"},
+        SelectionCase{{"--exclude", "d,r"},
+                      ".hidden\nB.LOG\na.txt\nc.log\ndangling\nfifo\nlink\nnoext\nsub\n"},
+        SelectionCase{{"--mask", "*.log", "--size", "..2k", "--date", "..31-3-24"}, "B.LOG\n"},
+        SelectionCase{{"--deselect"}, ""},
+        SelectionCase{{"--invert", "--mask", "*.log"}, "B.LOG\nc.log\n"}),
+    RowName());
+
+TEST_F(Program, ListsNoEntryOfAnEmptyDirectory) {
+  const Result r = Run({Panel()});
+  EXPECT_EQ(r.Out, "");
+  EXPECT_EQ(r.Status, 1);
+}
+
+TEST_F(Program, ListsTheCurrentDirectoryByDefault) {
+  MakeSampleDirectory();
+  // The program starts in the directory the test is in.
+  const fs::path before = fs::current_path();
+  fs::current_path(Dir);
+  const Result r = Run({"--mask", "*.txt"});
+  fs::current_path(before);
+  EXPECT_EQ(r.Out, "a.txt\n");
+  EXPECT_EQ(r.Status, 0);
+}
+
+TEST_F(Program, ShowsSizeLocalTimeAndAttributesInTheLongForm) {
+  MakeSampleDirectory();
+  const Result r = Run({"-l", Panel()});
+  EXPECT_EQ(r.Out,
+            "          10 2024-03-01 10:00:00 a-h--- .hidden\n"
+            "        2048 2024-03-16 01:30:00 a----- B.LOG\n"
+            "         100 2024-03-01 12:00:00 a----- a.txt\n"
+            "        5000 2023-12-31 14:00:00 ar---- c.log\n"
+            "           7 2022-05-05 07:05:05 ------ dangling\n"
+            "           0 2024-02-02 22:00:00 ---s-- fifo\n"
+            "         100 2024-03-01 12:00:00 a----- link\n"
+            "           0 2024-06-01 14:00:00 a----- noext\n"
+            "           0 2024-01-10 08:00:00 -r--d- ro-dir\n"
+            "           0 2024-01-20 18:00:00 ----d- sub\n");
+  EXPECT_EQ(r.Status, 0);
+}
+
+TEST_F(Program, SeparatesNamesWithNulOnRequest) {
+  MakeSampleDirectory();
+  const Result r = Run({"-0", "--mask", "*.log", Panel()});
+  EXPECT_EQ(r.Out, std::string("B.LOG\0c.log\0", 12));
+  const Result both = Run({"-0l", "--mask", "a.*", Panel()});
+  EXPECT_EQ(both.Out, std::string("         100 2024-03-01 12:00:00 a----- a.txt\0", 46));
+}
+
+struct PipelineCase {
+  const char* Input;  // the current selection, one name a line
+  std::vector<std::string> Args;
+  const char* Expected;
+};
+
+std::string RowLabel(const PipelineCase& c) { return Label(c.Args); }
+
+class Pipelines : public Program, public ::testing::WithParamInterface<PipelineCase> {};
+
+TEST_P(Pipelines, StartFromTheListedSelection) {
+  MakeSampleDirectory();
+  std::vector<std::string> args = {"--selected", "-"};
+  args.insert(args.end(), GetParam().Args.begin(), GetParam().Args.end());
+  args.push_back(Panel());
+  const Result r = Run(args, GetParam().Input);
+  EXPECT_EQ(r.Out, GetParam().Expected);
+  EXPECT_EQ(r.Status, std::string(GetParam().Expected).empty() ? 1 : 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Actions, Pipelines,
+    ::testing::Values(
+        PipelineCase{"a.txt\nc.log\nnoext\n", {"--deselect", "--mask", "*.log"}, "a.txt\nnoext\n"},
+        PipelineCase{"a.txt\nnoext\n", {"--invert", "--mask", "a*,c*"}, "c.log\nnoext\n"},
+        PipelineCase{"a.txt\nnoext\n", {"--mask", "*.log"}, "B.LOG\na.txt\nc.log\nnoext\n"},
+        PipelineCase{"a.txt\nnoext\n", {"--clear-first", "--mask", "*.log"}, "B.LOG\nc.log\n"},
+        PipelineCase{"a.txt\nnoext\n", {"--deselect", "--mask", "zzz"}, "a.txt\nnoext\n"},
+        PipelineCase{
+            "a.txt\n\nnot-there\nsub/inner.log\nA.TXT\n", {"--deselect", "--mask", "x"}, "a.txt\n"},
+        PipelineCase{"", {"--deselect"}, ""},
+        PipelineCase{"a.txt\nnoext", {"--deselect", "--mask", "a*"}, "noext\n"}),
+    RowName());
+
+TEST_F(Program, ChainsInAPipeline) {
+  MakeSampleDirectory();
+  const Result logs = Run({"--mask", "*.log", Panel()});
+  ASSERT_EQ(logs.Out, "B.LOG\nc.log\n");
+  const Result big = Run({"--selected", "-", "--deselect", "--size", "..2k", Panel()}, logs.Out);
+  EXPECT_EQ(big.Out, "c.log\n");
+  EXPECT_EQ(big.Status, 0);
+  const Result none = Run({"--selected", "-", "--deselect", "--size", "..5k", Panel()}, logs.Out);
+  EXPECT_EQ(none.Out, "");
+  EXPECT_EQ(none.Status, 1);
+}
+
+TEST_F(Program, ReadsNulSeparatedSelectionsWithNul) {
+  MakeSampleDirectory();
+  const Result r = Run({"-0", "--selected", "-", "--deselect", "--mask", "B*", Panel()},
+                       std::string("B.LOG\0a.txt\0", 12));
+  EXPECT_EQ(r.Out, std::string("a.txt\0", 6));
+}
+
+TEST_F(Program, ReadsTheSelectionFromAFile) {
+  MakeSampleDirectory();
+  WriteFile(Root / "list", "sub\nfifo\n");
+  const Result r = Run({"--selected", (Root / "list").string(), "--deselect", Panel()});
+  EXPECT_EQ(r.Status, 1);
+  const Result kept =
+      Run({"--selected", (Root / "list").string(), "--deselect", "--mask", "f*", Panel()});
+  EXPECT_EQ(kept.Out, "sub\n");
+  const Result missing = Run({"--selected", (Root / "no-list").string(), Panel()});
+  EXPECT_EQ(missing.Status, 2);
+  EXPECT_NE(missing.Err.find("no-list"), std::string::npos);
+}
+
+TEST_F(Program, RemembersTheCriteriaForLast) {
+  MakeSampleDirectory();
+  EXPECT_EQ(Run({"--mask", "*.log", "--size", "3k..", Panel()}).Out, "c.log\n");
+  EXPECT_EQ(Run({"--last", Panel()}).Out, "c.log\n");
+  EXPECT_EQ(Run({"--last", "--size", "", Panel()}).Out, "B.LOG\nc.log\n");
+  EXPECT_EQ(Run({"--last", "--exclude", "r", Panel()}).Out, "B.LOG\n");
+  EXPECT_EQ(Run({"--last", "--exclude", "", "--include", "h,d", "--mask", "*", Panel()}).Out,
+            ".hidden\nro-dir\nsub\n");
+  // Without --last every field starts from its default, and that is stored.
+  EXPECT_EQ(Run({"--include", "s", Panel()}).Out, "fifo\n");
+  EXPECT_EQ(Run({"--last", Panel()}).Out, "fifo\n");
+  EXPECT_EQ(Run({Panel()}).Out, kEverything);
+  EXPECT_EQ(Run({"--last", Panel()}).Out, kEverything);
+  // The action and the clear-first switch are remembered too.
+  EXPECT_EQ(Run({"--deselect", "--clear-first", Panel()}).Out, "");
+  EXPECT_EQ(Run({"--last", "--selected", "-", Panel()}, "a.txt\n").Out, "");
+  EXPECT_EQ(
+      Run({"--last", "--no-clear-first", "--mask", "x", "--selected", "-", Panel()}, "a.txt\n").Out,
+      "a.txt\n");
+}
+
+TEST_F(Program, KeepsEveryStoredCriterionInItsStore) {
+  MakeSampleDirectory();
+  Run({"--mask", "*.txt", "--size", "1..2k", "--date", "1-1-24..", "--time", "..12:00", "--include",
+       "a", "--exclude", "h", "--invert", "--clear-first", Panel()});
+  const std::string store = ReadFile(Store);
+  for (const char* value :
+       {"\"Mask\"=\"*.txt\"", "\"Size\"=\"1..2k\"", "\"Date\"=\"1-1-24..\"", "\"Time\"=\"..12:00\"",
+        "\"InAttr\"=dword:00000001", "\"ExAttr\"=dword:00000004", "\"Mode\"=dword:00000002",
+        "\"ClearFirst\"=dword:00000001", "marlit-console\\Plugins\\Marlit"}) {
+    EXPECT_NE(store.find(value), std::string::npos) << value << " in\n" << store;
+  }
+}
+
+TEST_F(Program, PrintsNamesThatAreNotUtf8AsTheyAre) {
+  const std::string odd = "caf\xE9 \xFF\xFE.txt";
+  MakeFile(Dir / odd, 3, 0644);
+  MakeFile(Dir / "plain.dat", 3, 0644);
+  const Result r = Run({"--mask", "*.txt", Panel()});
+  EXPECT_EQ(r.Out, odd + "\n");
+  EXPECT_EQ(r.Status, 0);
+  const Result kept =
+      Run({"--selected", "-", "--deselect", "--mask", "*.dat", Panel()}, odd + "\n");
+  EXPECT_EQ(kept.Out, odd + "\n");
+}
+
+TEST_F(Program, ListsAHundredThousandEntries) {
+  constexpr int kCount = 100'000;
+  for (int i = 0; i < kCount; ++i) {
+    const std::string name = (Dir / ("f" + std::to_string(i))).string();
+    const int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+    ASSERT_GE(fd, 0) << name;
+    close(fd);
+  }
+  const Result all = Run({Panel()});
+  EXPECT_EQ(all.Status, 0);
+  const std::vector<std::string> names = Lines(all.Out);
+  ASSERT_EQ(names.size(), static_cast<size_t>(kCount));
+  EXPECT_TRUE(std::is_sorted(names.begin(), names.end()));
+  EXPECT_EQ(names.front(), "f0");
+  EXPECT_EQ(names.back(), "f99999");
+  const Result sevens = Run({"--mask", "*7", Panel()});
+  EXPECT_EQ(Lines(sevens.Out).size(), static_cast<size_t>(kCount / 10));
+  const Result piped = Run({"--selected", "-", "--deselect", "--mask", "*[0-8]", Panel()}, all.Out);
+  EXPECT_EQ(Lines(piped.Out).size(), static_cast<size_t>(kCount / 10));
+}
+
+struct FailureCase {
+  std::vector<std::string> Args;
+  const char* Says;
+};
+
+std::string RowLabel(const FailureCase& c) { return Label(c.Args); }
+
+class Failures : public Program, public ::testing::WithParamInterface<FailureCase> {};
+
+TEST_P(Failures, ExitWithTwoAndOneLine) {
+  MakeSampleDirectory();
+  std::vector<std::string> args;
+  for (const std::string& arg : GetParam().Args) {
+    if (arg.starts_with("DIR")) {
+      args.push_back(Panel() + arg.substr(3));
+    } else if (arg.starts_with("ROOT")) {
+      args.push_back(Root.string() + arg.substr(4));
+    } else {
+      args.push_back(arg);
+    }
+  }
+  const Result r = Run(args);
+  EXPECT_EQ(r.Status, 2);
+  EXPECT_EQ(r.Out, "");
+  EXPECT_NE(r.Err.find(GetParam().Says), std::string::npos) << r.Err;
+  EXPECT_EQ(std::count(r.Err.begin(), r.Err.end(), '\n'), 1) << r.Err;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    BadInput, Failures,
+    ::testing::Values(FailureCase{{"ROOT/missing"}, "cannot open directory"},
+                      FailureCase{{"DIR/a.txt"}, "Not a directory"},
+                      FailureCase{{"--bogus", "DIR"}, "unknown option '--bogus'"},
+                      FailureCase{{"-q", "DIR"}, "unknown option '-q'"},
+                      FailureCase{{"--include", "archive,bold", "DIR"}, "unknown attribute 'bold'"},
+                      FailureCase{{"--exclude", "z", "DIR"}, "unknown attribute 'z'"},
+                      FailureCase{{"--mask", std::string(512, '*'), "DIR"}, "at most 511"},
+                      FailureCase{{"DIR", "DIR"}, "more than one directory"},
+                      FailureCase{{"--plugin", "ROOT/none.so", "DIR"}, "cannot load the plug-in"},
+                      FailureCase{{"--plugin", MARLIT_NOT_A_PLUGIN, "DIR"},
+                                  "lacks SetStartupInfo"}),
+    RowName());
+
+TEST_F(Program, RefusesAnUnreadableDirectory) {
+  if (geteuid() == 0) GTEST_SKIP() << "root reads every directory";
+  MakeSampleDirectory();
+  ASSERT_EQ(chmod(Dir.c_str(), 0), 0);
+  const Result r = Run({Panel()});
+  EXPECT_EQ(r.Status, 2);
+  EXPECT_NE(r.Err.find("Permission denied"), std::string::npos) << r.Err;
+  ASSERT_EQ(chmod(Dir.c_str(), 0444), 0);  // names readable, entries not
+  const Result half = Run({Panel()});
+  EXPECT_EQ(half.Status, 2);
+  EXPECT_NE(half.Err.find("Permission denied"), std::string::npos) << half.Err;
+}
+
+TEST_F(Program, HelpShowsTheAttributeMapping) {
+  const Result r = Run({"--help"});
+  EXPECT_EQ(r.Status, 0);
+  for (const char* line : {"Usage: marlit", "h hidden      the name begins with '.'",
+                           "r readonly    the owner has no write permission",
+                           "s system      devices, FIFOs and sockets", "Exit status"}) {
+    EXPECT_NE(r.Out.find(line), std::string::npos) << line;
+  }
+}
+
+TEST_F(Program, TellsItsVersion) {
+  const Result r = Run({"--version"});
+  EXPECT_EQ(r.Status, 0);
+  EXPECT_EQ(r.Out, "marlit " MARLIT_VERSION "\n");
+}
+
+// Installed without its language files, the program still runs: the dialog's
+// texts read "<message N>", which the command line never shows anyway.
+TEST_F(Program, RunsWithoutItsLanguageFiles) {
+  MakeSampleDirectory();
+  const fs::path alone = Root / "alone";
+  fs::create_directory(alone);
+  const fs::path program = fs::path(MARLIT_CONSOLE_PROGRAM);
+  fs::copy_file(program, alone / "marlit");
+  fs::copy_file(program.parent_path() / "marlit.so", alone / "marlit.so");
+  const Result r = Run({"--mask", "*.txt", Panel()}, "", (alone / "marlit").string());
+  EXPECT_EQ(r.Status, 0) << r.Err;
+  EXPECT_EQ(r.Out, "a.txt\n");
+}
+
+}  // namespace

@@ -1,0 +1,233 @@
+// The host services of the console host, called as the plug-in calls them,
+// and the text forms of its selection.
+#include "session.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "labels.h"
+#include "listing.h"
+#include "selection_io.h"
+
+namespace marlit::console {
+namespace {
+
+using marlit::test::Label;
+using marlit::test::RowName;
+
+PluginPanelItem Item(const char* name, uint32_t mode = S_IFREG | 0644, uint64_t size = 0,
+                     int64_t seconds = 1'709'287'200) {
+  PluginPanelItem item{};
+  EXPECT_TRUE(FillPanelItem(name, EntryFacts{mode, size, seconds, 0, false}, item));
+  return item;
+}
+
+std::string Contents(std::FILE* file) {
+  std::fflush(file);
+  std::rewind(file);
+  std::string text;
+  char block[4096];
+  size_t got = 0;
+  while ((got = std::fread(block, 1, sizeof block, file)) > 0) text.append(block, got);
+  std::rewind(file);
+  return text;
+}
+
+// A session over three items, its output in a temporary file.
+struct SessionFixture : ::testing::Test {
+  ConsoleOptions Options;
+  ConsoleSession Session;
+  std::FILE* Out = std::tmpfile();
+
+  void SetUp() override {
+    ASSERT_NE(Out, nullptr);
+    Session.Options = &Options;
+    Session.Out = Out;
+    Session.CurDir = "/some/dir";
+    Session.Items = {Item("a"), Item("b"), Item("c")};
+    Session.Items[1].Flags = PPIF_SELECTED;
+    TakeSelection(Session);
+    g_session = &Session;
+  }
+  void TearDown() override {
+    g_session = nullptr;
+    std::fclose(Out);
+  }
+  std::string Drawn() {
+    const std::string text = Contents(Out);
+    std::fclose(Out);
+    Out = std::tmpfile();
+    Session.Out = Out;
+    return text;
+  }
+};
+
+TEST_F(SessionFixture, DescribesTheWholePanel) {
+  PanelInfo info{};
+  info.PanelType = 5;
+  ASSERT_EQ(ConsoleControl(INVALID_HANDLE_VALUE, FCTL_GETPANELINFO, &info), 1);
+  EXPECT_EQ(int{info.PanelType}, 0);
+  EXPECT_EQ(info.PanelItems, Session.Items.data());
+  EXPECT_EQ(int{info.ItemsNumber}, 3);
+  ASSERT_EQ(int{info.SelectedItemsNumber}, 1);
+  EXPECT_STREQ(info.SelectedItems[0].FindData.cFileName, "b");
+  EXPECT_STREQ(info.CurDir, "/some/dir");
+  EXPECT_EQ(int{info.Visible}, 1);
+}
+
+TEST_F(SessionFixture, LeavesOutADirectoryTooLongForTheRecord) {
+  Session.CurDir = "/" + std::string(300, 'd');
+  PanelInfo info{};
+  ASSERT_EQ(ConsoleControl(INVALID_HANDLE_VALUE, FCTL_GETPANELINFO, &info), 1);
+  EXPECT_STREQ(info.CurDir, "");
+}
+
+TEST_F(SessionFixture, RefusesOtherPanelsAndCommands) {
+  PanelInfo info{};
+  int handle = 0;
+  EXPECT_EQ(ConsoleControl(&handle, FCTL_GETPANELINFO, &info), 0);
+  EXPECT_EQ(ConsoleControl(INVALID_HANDLE_VALUE, FCTL_GETPANELINFO, nullptr), 0);
+  EXPECT_EQ(ConsoleControl(INVALID_HANDLE_VALUE, 99, &info), 0);
+}
+
+TEST_F(SessionFixture, PrintsOnlyTheSelectionHandedBack) {
+  PanelInfo info{};
+  ASSERT_EQ(ConsoleControl(INVALID_HANDLE_VALUE, FCTL_GETPANELINFO, &info), 1);
+  info.PanelItems[0].Flags = PPIF_SELECTED;
+  info.PanelItems[1].Flags = 0;
+  info.PanelItems[2].Flags = PPIF_SELECTED;
+  EXPECT_EQ(ConsoleControl(INVALID_HANDLE_VALUE, FCTL_REDRAWPANEL, nullptr), 1);
+  EXPECT_EQ(Drawn(), "b\n");  // changed flags alone are no selection
+  EXPECT_EQ(ConsoleControl(INVALID_HANDLE_VALUE, FCTL_SETSELECTION, &info), 1);
+  EXPECT_EQ(ConsoleControl(INVALID_HANDLE_VALUE, FCTL_REDRAWPANEL, nullptr), 1);
+  EXPECT_EQ(Drawn(), "a\nc\n");
+  EXPECT_EQ(Session.Redraws, 2);
+  EXPECT_EQ(Session.LastDrawnCount, 2u);
+}
+
+TEST_F(SessionFixture, TakesASelectionFromACopyByIndex) {
+  std::vector<PluginPanelItem> copy = {Item("x"), Item("y")};
+  copy[0].Flags = PPIF_SELECTED;
+  PanelInfo info{};
+  info.PanelItems = copy.data();
+  info.ItemsNumber = 2;
+  ASSERT_EQ(ConsoleControl(INVALID_HANDLE_VALUE, FCTL_SETSELECTION, &info), 1);
+  ConsoleControl(INVALID_HANDLE_VALUE, FCTL_REDRAWPANEL, nullptr);
+  EXPECT_EQ(Drawn(), "a\n");  // the third item keeps its own state
+}
+
+int g_rounds[4];
+int CountingAnswer(const ConsoleOptions&, int round, FarDialogItem*) {
+  ++g_rounds[round < 3 ? round : 3];
+  return round == 0 ? kResetButton : kConfirmButton;
+}
+
+TEST_F(SessionFixture, HandsEachDialogCallToTheAnswerer) {
+  Session.Answer = CountingAnswer;
+  std::vector<FarDialogItem> items(kSelectionDialogItems);
+  EXPECT_EQ(ConsoleDialog(0, -1, -1, 70, 20, "Contents", items.data(), 33), kResetButton);
+  EXPECT_EQ(ConsoleDialog(0, -1, -1, 70, 20, "Contents", items.data(), 33), kConfirmButton);
+  EXPECT_EQ(g_rounds[0], 1);
+  EXPECT_EQ(g_rounds[1], 1);
+  EXPECT_EQ(ConsoleDialog(0, -1, -1, 70, 20, "Contents", items.data(), 32), -1);
+  EXPECT_EQ(ConsoleDialog(0, -1, -1, 70, 20, "Contents", nullptr, 33), -1);
+  EXPECT_EQ(g_rounds[2], 0);
+}
+
+const char* TwoMessages(int id) { return id == 0 ? "OK" : id == 3 ? "Marlit" : nullptr; }
+
+TEST_F(SessionFixture, ServesMessagesAndNamesTheMissingOnes) {
+  Session.Message = TwoMessages;
+  EXPECT_STREQ(ConsoleGetMsg(0, 3), "Marlit");
+  const char* missing = ConsoleGetMsg(0, 25);
+  EXPECT_STREQ(missing, "<message 25>");
+  EXPECT_STREQ(ConsoleGetMsg(0, -4), "<message -4>");
+  for (int id = 100; id < 200; ++id) ConsoleGetMsg(0, id);
+  EXPECT_EQ(ConsoleGetMsg(0, 25), missing);  // still valid, still the same
+  Session.Message = nullptr;
+  EXPECT_STREQ(ConsoleGetMsg(0, 0), "<message 0>");
+}
+
+TEST(StartupInfo, OffersTheFourServicesAndTheRootKey) {
+  const PluginStartupInfo info = MakeStartupInfo("/opt/marlit/marlit.so");
+  EXPECT_EQ(int{info.StructSize}, static_cast<int>(sizeof(PluginStartupInfo)));
+  EXPECT_STREQ(info.ModuleName, "/opt/marlit/marlit.so");
+  EXPECT_STREQ(info.RootKey, "Software\\marlit-console\\Plugins");
+  EXPECT_TRUE(info.Dialog == ConsoleDialog);
+  EXPECT_TRUE(info.GetMsg == ConsoleGetMsg);
+  EXPECT_TRUE(info.Control == ConsoleControl);
+  EXPECT_TRUE(info.CmpName != nullptr);
+  EXPECT_TRUE(info.Menu == nullptr && info.Message == nullptr && info.Viewer == nullptr);
+}
+
+TEST(ListedNames, MarkTheNamedItemsOnly) {
+  std::vector<PluginPanelItem> items = {Item(".a"), Item("B"), Item("a"), Item("a b"),
+                                        Item("b\xFF")};
+  MarkListedNames("a\n\nzz\nb\xFF\nB\nA\n", '\n', items);
+  std::string marked;
+  for (const PluginPanelItem& item : items) {
+    marked += (uint32_t{item.Flags} & PPIF_SELECTED) != 0 ? '1' : '0';
+  }
+  EXPECT_EQ(marked, "01101");
+  MarkListedNames(std::string("a b\0.a", 6), '\0', items);
+  EXPECT_NE(uint32_t{items[0].Flags} & PPIF_SELECTED, 0u);
+  EXPECT_NE(uint32_t{items[3].Flags} & PPIF_SELECTED, 0u);
+}
+
+struct LettersCase {
+  uint32_t Attributes;
+  const char* Letters;
+};
+
+std::string RowLabel(const LettersCase& c) { return Label(c.Letters); }
+
+class Letters : public ::testing::TestWithParam<LettersCase> {};
+
+TEST_P(Letters, FollowTheDialogsOrder) {
+  EXPECT_EQ(AttributeLetters(GetParam().Attributes), GetParam().Letters);
+}
+
+INSTANTIATE_TEST_SUITE_P(Sets, Letters,
+                         ::testing::Values(LettersCase{0, "------"},
+                                           LettersCase{FILE_ATTRIBUTE_ARCHIVE, "a-----"},
+                                           LettersCase{FILE_ATTRIBUTE_READONLY, "-r----"},
+                                           LettersCase{FILE_ATTRIBUTE_HIDDEN, "--h---"},
+                                           LettersCase{FILE_ATTRIBUTE_SYSTEM, "---s--"},
+                                           LettersCase{FILE_ATTRIBUTE_DIRECTORY, "----d-"},
+                                           LettersCase{FILE_ATTRIBUTE_COMPRESSED, "-----c"},
+                                           LettersCase{0xFFFFFFFF, "arhsdc"},
+                                           LettersCase{0x80, "------"}),
+                         RowName());
+
+TEST(LongLines, ShowSizeLocalTimeAttributesAndName) {
+  setenv("TZ", "Etc/GMT-2", 1);
+  tzset();
+  EXPECT_EQ(LongLine(Item("a.txt", S_IFREG | 0444, 1234, 1'709'287'200)),
+            "        1234 2024-03-01 12:00:00 ar---- a.txt");
+  EXPECT_EQ(LongLine(Item(".d", S_IFDIR | 0755, 4096, 0)),
+            "           0 1970-01-01 02:00:00 --h-d- .d");
+}
+
+TEST(Output, PrintsMarkedNamesInPanelOrder) {
+  std::vector<PluginPanelItem> items = {Item("a"), Item("b"), Item("c")};
+  ConsoleOptions options;
+  std::FILE* out = std::tmpfile();
+  ASSERT_NE(out, nullptr);
+  EXPECT_EQ(WriteSelection(out, items, {1, 0, 1}, options), 2u);
+  EXPECT_EQ(Contents(out), "a\nc\n");
+  options.NullSeparated = true;
+  std::fclose(out);
+  out = std::tmpfile();
+  EXPECT_EQ(WriteSelection(out, items, {0, 1, 1}, options), 2u);
+  EXPECT_EQ(Contents(out), std::string("b\0c\0", 4));
+  std::fclose(out);
+}
+
+}  // namespace
+}  // namespace marlit::console

@@ -1,0 +1,99 @@
+// The console host's wildcard rules, as the plug-in meets them through
+// CmpName.
+#include "wildcard.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "labels.h"
+
+namespace marlit::console {
+namespace {
+
+using marlit::test::Label;
+using marlit::test::RowName;
+
+struct CmpNameCase {
+  const char* Mask;
+  const char* Name;
+  int SkipPath;
+  int Expected;
+};
+
+std::string RowLabel(const CmpNameCase& c) {
+  return Label(c.Mask) + "_" + Label(c.Name) + (c.SkipPath != 0 ? "" : "_whole");
+}
+
+class CmpNameTable : public ::testing::TestWithParam<CmpNameCase> {};
+
+TEST_P(CmpNameTable, Matches) {
+  const CmpNameCase& c = GetParam();
+  EXPECT_EQ(ConsoleCmpName(c.Mask, c.Name, c.SkipPath), c.Expected)
+      << "mask '" << c.Mask << "' name '" << c.Name << "'";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rules, CmpNameTable,
+    ::testing::Values(
+        // Literal text, without case for ASCII letters.
+        CmpNameCase{"readme", "readme", 1, 1}, CmpNameCase{"README", "readme", 1, 1},
+        CmpNameCase{"readme", "readme2", 1, 0}, CmpNameCase{"readme2", "readme", 1, 0},
+        CmpNameCase{"", "", 1, 1},
+        // '*' any run, '?' exactly one byte.
+        CmpNameCase{"*.txt", "a.txt", 1, 1}, CmpNameCase{"*.txt", "a.TXT", 1, 1},
+        CmpNameCase{"*.txt", ".txt", 1, 1}, CmpNameCase{"*.txt", "a.txt.gz", 1, 0},
+        CmpNameCase{"a*b*c", "abc", 1, 1}, CmpNameCase{"a*b*c", "aXbYbZc", 1, 1},
+        CmpNameCase{"a*b*c", "aXbYc!", 1, 0}, CmpNameCase{"*", "", 1, 1},
+        CmpNameCase{"?", "", 1, 0}, CmpNameCase{"?", "x", 1, 1}, CmpNameCase{"??", "x", 1, 0},
+        CmpNameCase{"a?c", "abc", 1, 1}, CmpNameCase{"a?c", "ac", 1, 0},
+        CmpNameCase{"*?", "", 1, 0}, CmpNameCase{"*a*", "bbb", 1, 0},
+        // Sets and ranges, without case for letters.
+        CmpNameCase{"[abc].log", "b.log", 1, 1}, CmpNameCase{"[abc].log", "d.log", 1, 0},
+        CmpNameCase{"[a-c]x", "Bx", 1, 1}, CmpNameCase{"[A-C]x", "bx", 1, 1},
+        CmpNameCase{"[0-9][0-9]", "42", 1, 1}, CmpNameCase{"[0-9][0-9]", "4a", 1, 0},
+        CmpNameCase{"[a-c0-2_]", "_", 1, 1}, CmpNameCase{"[a-c0-2_]", "3", 1, 0},
+        CmpNameCase{"*[xyz]", "abcz", 1, 1}, CmpNameCase{"[]", "[]", 1, 1},
+        CmpNameCase{"[ab", "[ab", 1, 1}, CmpNameCase{"[ab", "a", 1, 0},
+        // The two whole-mask special forms.
+        CmpNameCase{"*.*", "noext", 1, 1}, CmpNameCase{"*.*", ".hidden", 1, 1},
+        CmpNameCase{"*.*", "a.b.c", 1, 1}, CmpNameCase{"*.", "noext", 1, 1},
+        CmpNameCase{"*.", "a.txt", 1, 0}, CmpNameCase{"*.", ".profile", 1, 0},
+        // Lists: any pattern includes; after '|' none may match.
+        CmpNameCase{"*.c,*.h", "x.h", 1, 1}, CmpNameCase{"*.c,*.h", "x.cc", 1, 0},
+        CmpNameCase{"*.c, *.h", "x.h", 1, 1}, CmpNameCase{"*.c,,*.h", "x.c", 1, 1},
+        CmpNameCase{"*|*.bak", "x.txt", 1, 1}, CmpNameCase{"*|*.bak", "x.BAK", 1, 0},
+        CmpNameCase{"*.*|*.bak,*.tmp", "x.tmp", 1, 0}, CmpNameCase{"*.*|*.bak,*.tmp", "x", 1, 1},
+        CmpNameCase{"|*.bak", "x.txt", 1, 1}, CmpNameCase{"|*.bak", "x.bak", 1, 0},
+        CmpNameCase{"*.txt|", "x.txt", 1, 1}, CmpNameCase{"a*|*.bak|*.tmp", "a.tmp", 1, 0},
+        CmpNameCase{"a*,b*|b*", "b1", 1, 0},
+        // The directory part is dropped only with SkipPath.
+        CmpNameCase{"*.txt", "dir/a.txt", 1, 1}, CmpNameCase{"a.txt", "dir/a.txt", 1, 1},
+        CmpNameCase{"a.txt", "c:\\dir\\a.txt", 1, 1}, CmpNameCase{"a.txt", "dir/a.txt", 0, 0},
+        CmpNameCase{"dir/*", "dir/a.txt", 0, 1},
+        // Bytes outside ASCII compare exactly.
+        CmpNameCase{"\xC3\xA9*", "\xC3\xA9t\xC3\xA9", 1, 1},
+        CmpNameCase{"\xC3\xA9*", "\xC3\x89T\xC3\x89", 1, 0}, CmpNameCase{"*\xFF", "a\xFF", 1, 1},
+        CmpNameCase{"?", "\xFF", 1, 1}),
+    RowName());
+
+TEST(CmpName, RefusesMissingTexts) {
+  EXPECT_EQ(ConsoleCmpName(nullptr, "a", 1), 0);
+  EXPECT_EQ(ConsoleCmpName("*", nullptr, 1), 0);
+}
+
+// Many stars against a long name that almost matches: greedy matching with
+// one backtrack point finishes, where trying every split would not.
+TEST(CmpName, ManyStarsAgainstALongNameFinish) {
+  const std::string pattern = std::string(60, '*') + "b";
+  const std::string almost(10'000, 'a');
+  EXPECT_EQ(ConsoleCmpName(pattern.c_str(), almost.c_str(), 1), 0);
+  EXPECT_EQ(ConsoleCmpName(pattern.c_str(), (almost + "b").c_str(), 1), 1);
+  std::string alternating;
+  for (int i = 0; i < 30; ++i) alternating += "*a";
+  EXPECT_EQ(ConsoleCmpName((alternating + "*c").c_str(), almost.c_str(), 1), 0);
+  EXPECT_EQ(ConsoleCmpName(alternating.c_str(), almost.c_str(), 1), 1);
+}
+
+}  // namespace
+}  // namespace marlit::console
