@@ -269,7 +269,7 @@ const char* const kHelpText =
     "  --clear-first       unmark everything before the pass\n"
     "  --no-clear-first    keep the current marks (the default)\n"
     "  --last              start from the criteria stored by the last run instead of\n"
-    "                      the defaults; the options above change only what they name\n"
+    "                      the defaults; the options above change what they name\n"
     "\n"
     "Attribute LIST: comma-separated names, a,r,h,s,d,c or\n"
     "archive,readonly,hidden,system,directory,compressed. From Linux they map as:\n"
