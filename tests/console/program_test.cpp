@@ -82,6 +82,8 @@ class Program : public ::testing::Test {
   fs::path Root;
   fs::path Dir;
   fs::path Store;
+  // A command the program runs under, e.g. to drop privileges; empty: none.
+  std::vector<std::string> Wrapper;
 
   void SetUp() override {
     const char* base = std::getenv("TMPDIR");
@@ -126,6 +128,7 @@ class Program : public ::testing::Test {
     for (std::string& var : env) envp.push_back(var.data());
     envp.push_back(nullptr);
     args.insert(args.begin(), program);
+    args.insert(args.begin(), Wrapper.begin(), Wrapper.end());
     std::vector<char*> argv;
     for (std::string& arg : args) argv.push_back(arg.data());
     argv.push_back(nullptr);
@@ -458,16 +461,28 @@ INSTANTIATE_TEST_SUITE_P(
                                   "lacks SetStartupInfo"}),
     RowName());
 
+// Run as root, the program reads every directory: the test then runs it as
+// nobody, where setpriv can drop the privileges.
 TEST_F(Program, RefusesAnUnreadableDirectory) {
-  if (geteuid() == 0) GTEST_SKIP() << "root reads every directory";
+  if (geteuid() == 0) {
+    const char* const setpriv = "/usr/bin/setpriv";
+    if (access(setpriv, X_OK) != 0) GTEST_SKIP() << "root reads every directory";
+    Wrapper = {setpriv, "--reuid=65534", "--regid=65534", "--clear-groups", "--"};
+    ASSERT_EQ(chmod(Root.c_str(), 0755), 0);
+    if (Run({"--version"}).Status != 0) GTEST_SKIP() << "nobody cannot run the program here";
+  }
   MakeSampleDirectory();
   ASSERT_EQ(chmod(Dir.c_str(), 0), 0);
   const Result r = Run({Panel()});
   EXPECT_EQ(r.Status, 2);
+  EXPECT_EQ(r.Out, "");
+  EXPECT_NE(r.Err.find("cannot open directory"), std::string::npos) << r.Err;
   EXPECT_NE(r.Err.find("Permission denied"), std::string::npos) << r.Err;
   ASSERT_EQ(chmod(Dir.c_str(), 0444), 0);  // names readable, entries not
   const Result half = Run({Panel()});
   EXPECT_EQ(half.Status, 2);
+  EXPECT_EQ(half.Out, "");
+  EXPECT_NE(half.Err.find("cannot read directory"), std::string::npos) << half.Err;
   EXPECT_NE(half.Err.find("Permission denied"), std::string::npos) << half.Err;
 }
 
