@@ -26,6 +26,22 @@ RegistryResult Translate(LONG code) {
 
 HKEY RootHandle(RegistryRoot root) { return reinterpret_cast<HKEY>(root); }
 
+LONG DeleteTree(HKEY parent, const char* key) {
+  HKEY handle = nullptr;
+  LONG result = ::RegOpenKeyExA(parent, key, 0, KEY_ENUMERATE_SUB_KEYS | KEY_QUERY_VALUE, &handle);
+  if (result != ERROR_SUCCESS) return result;
+  char name[256];  // a key name has at most 255 characters
+  while (result == ERROR_SUCCESS) {
+    DWORD length = sizeof name;
+    // Always the first subkey: the one before was just removed.
+    result = ::RegEnumKeyExA(handle, 0, name, &length, nullptr, nullptr, nullptr, nullptr);
+    if (result == ERROR_SUCCESS) result = DeleteTree(handle, name);
+  }
+  ::RegCloseKey(handle);
+  if (result != ERROR_NO_MORE_ITEMS) return result;
+  return ::RegDeleteKeyA(parent, key);
+}
+
 }  // namespace
 
 RegistryResult ReadRegistryValue(RegistryRoot root, const char* key, const char* name, void* buffer,
@@ -56,9 +72,12 @@ RegistryResult WriteRegistryValue(RegistryRoot root, const char* key, const char
   return Translate(set);
 }
 
+// Subkeys first, then the key: RegDeleteKeyA removes only an empty key.
+// (RegDeleteTreeA would do it in one call, but it is missing before Windows
+// Vista, and the module must load where the host runs.)
 RegistryResult DeleteRegistryKey(RegistryRoot root, const char* key) {
   if (key == nullptr || key[0] == '\0') return RegistryResult::Failed;
-  return Translate(::RegDeleteTreeA(RootHandle(root), key));
+  return Translate(DeleteTree(RootHandle(root), key));
 }
 
 }  // namespace marlit
