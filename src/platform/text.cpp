@@ -4,11 +4,20 @@
 #include <cstring>
 
 namespace marlit {
+namespace {
+
+// memcpy with a null source is undefined even for no bytes, and an empty
+// view may carry a null pointer.
+void CopyBytes(char* to, std::string_view from) {
+  if (!from.empty()) std::memcpy(to, from.data(), from.size());
+}
+
+}  // namespace
 
 size_t CopyText(char* buffer, size_t capacity, std::string_view text) {
   if (capacity == 0) return 0;
   const size_t length = text.size() < capacity - 1 ? text.size() : capacity - 1;
-  std::memcpy(buffer, text.data(), length);
+  CopyBytes(buffer, text.substr(0, length));
   buffer[length] = '\0';
   return length;
 }
@@ -21,9 +30,9 @@ bool JoinText(char* buffer, size_t capacity, std::string_view a, std::string_vie
     buffer[0] = '\0';
     return false;
   }
-  std::memcpy(buffer, a.data(), a.size());
-  std::memcpy(buffer + a.size(), b.data(), b.size());
-  std::memcpy(buffer + a.size() + b.size(), c.data(), c.size());
+  CopyBytes(buffer, a);
+  CopyBytes(buffer + a.size(), b);
+  CopyBytes(buffer + a.size() + b.size(), c);
   buffer[length] = '\0';
   return true;
 }
