@@ -39,10 +39,8 @@ void BuildCriteria(const DialogResult& dialog, SelectionCriteria& criteria) {
                 kSystemTime, criteria);
   CopyText(criteria.Mask, sizeof criteria.Mask, WholeText(dialog.Mask));
   const SettingsValues& values = dialog.Values;
-  for (int bit = 0; bit < kAttributeCount; ++bit) {
-    criteria.InAttr[bit] = (values.InAttr >> bit & 1) != 0;
-    criteria.ExAttr[bit] = (values.ExAttr >> bit & 1) != 0;
-  }
+  SplitAttributeBits(values.InAttr, criteria.InAttr);
+  SplitAttributeBits(values.ExAttr, criteria.ExAttr);
   criteria.Mode = static_cast<SelectionAction>(values.Mode);
   criteria.ClearFirst = values.ClearFirst != 0;
 }
