@@ -9,6 +9,7 @@
 #include <string>
 
 #include "labels.h"
+#include "support/panel.h"
 
 namespace marlit::console {
 namespace {
@@ -16,12 +17,7 @@ namespace {
 using marlit::test::Label;
 using marlit::test::RowName;
 
-constexpr uint32_t A = FILE_ATTRIBUTE_ARCHIVE;
-constexpr uint32_t R = FILE_ATTRIBUTE_READONLY;
-constexpr uint32_t H = FILE_ATTRIBUTE_HIDDEN;
-constexpr uint32_t S = FILE_ATTRIBUTE_SYSTEM;
-constexpr uint32_t D = FILE_ATTRIBUTE_DIRECTORY;
-constexpr uint32_t C = FILE_ATTRIBUTE_COMPRESSED;
+using namespace marlit::test::attr;
 
 struct MappingCase {
   const char* Name;

@@ -18,12 +18,7 @@ using test::ItemSpec;
 using test::MakeItem;
 using test::Stamp;
 
-constexpr uint32_t A = FILE_ATTRIBUTE_ARCHIVE;
-constexpr uint32_t R = FILE_ATTRIBUTE_READONLY;
-constexpr uint32_t H = FILE_ATTRIBUTE_HIDDEN;
-constexpr uint32_t S = FILE_ATTRIBUTE_SYSTEM;
-constexpr uint32_t D = FILE_ATTRIBUTE_DIRECTORY;
-constexpr uint32_t C = FILE_ATTRIBUTE_COMPRESSED;
+using namespace marlit::test::attr;
 constexpr uint32_t SEL = PPIF_SELECTED;
 
 // Criteria as a confirmed dialog gives them; attribute sets as bit masks in

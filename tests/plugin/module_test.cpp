@@ -16,6 +16,7 @@
 #include "settings/settings.h"
 #include "support/fake_clock.h"
 #include "support/panel.h"
+#include "support/settings_check.h"
 #include "testhost/testhost.h"
 
 namespace marlit {
@@ -34,12 +35,7 @@ using th::Toggle;
 
 constexpr intptr_t kNoPanel = -1;  // what OpenPlugin returns on every path
 constexpr uint32_t SEL = PPIF_SELECTED;
-constexpr uint32_t A = FILE_ATTRIBUTE_ARCHIVE;
-constexpr uint32_t R = FILE_ATTRIBUTE_READONLY;
-constexpr uint32_t H = FILE_ATTRIBUTE_HIDDEN;
-constexpr uint32_t S = FILE_ATTRIBUTE_SYSTEM;
-constexpr uint32_t D = FILE_ATTRIBUTE_DIRECTORY;
-constexpr uint32_t C = FILE_ATTRIBUTE_COMPRESSED;
+using namespace marlit::test::attr;
 
 // Dialog items the scripts act on.
 constexpr int kMask = 2, kSelect = 4, kDeselect = 5, kInvert = 6, kClearFirst = 7, kSize = 10,
@@ -110,17 +106,6 @@ int StoredCount() {
     }
   }
   return count;
-}
-
-void ExpectSameValues(const SettingsValues& a, const SettingsValues& b) {
-  EXPECT_EQ(a.ClearFirst, b.ClearFirst);
-  EXPECT_EQ(a.Mode, b.Mode);
-  EXPECT_EQ(a.InAttr, b.InAttr);
-  EXPECT_EQ(a.ExAttr, b.ExAttr);
-  EXPECT_STREQ(a.Mask, b.Mask);
-  EXPECT_STREQ(a.Date, b.Date);
-  EXPECT_STREQ(a.Time, b.Time);
-  EXPECT_STREQ(a.Size, b.Size);
 }
 
 // Values unlike the defaults in every field.
@@ -276,7 +261,7 @@ TEST_F(ModuleTest, WithoutAFilePanelNothingHappensAfterThePanelRequest) {
     if (watched) {
       EXPECT_EQ(accesses, 0) << "the registry was accessed";
     }
-    ExpectSameValues(Stored(), before);
+    test::ExpectSameSettings(Stored(), before);
   }
 }
 
@@ -312,7 +297,7 @@ TEST_F(ModuleTest, AnAbandonedDialogSavesNothingAndLeavesThePanel) {
     EXPECT_EQ(th::Host.Dialogs.size(), c.Shown);
     EXPECT_EQ(Commands(), std::vector<int>{FCTL_GETPANELINFO});
     EXPECT_EQ(PanelFlags(), flags);
-    ExpectSameValues(Stored(), before);
+    test::ExpectSameSettings(Stored(), before);
   }
 }
 
@@ -335,7 +320,7 @@ TEST_F(ModuleTest, AConfirmOnAnEmptyPanelSavesAndStillHandsBackAndRedraws) {
   EXPECT_EQ(StoredCount(), 8);
   SettingsValues defaults{};
   std::strcpy(defaults.Mask, "*.*");
-  ExpectSameValues(Stored(), defaults);
+  test::ExpectSameSettings(Stored(), defaults);
 
   ASSERT_EQ(Commands(), (std::vector<int>{FCTL_GETPANELINFO, FCTL_SETSELECTION, FCTL_REDRAWPANEL}));
   for (const th::ControlCall& call : th::Host.Calls) EXPECT_EQ(call.Handle, intptr_t{-1});
@@ -430,7 +415,7 @@ TEST_F(ModuleTest, StoredValuesAreShownAndResetRestoresTheDefaultsKeepingTheHist
       EXPECT_EQ((shown.Items[i].Flags & DIF_HISTORY) != 0, history) << i;
     }
   }
-  ExpectSameValues(Stored(), before);
+  test::ExpectSameSettings(Stored(), before);
 }
 
 // --- Round trips ----------------------------------------------------------------
@@ -567,7 +552,7 @@ TEST_F(ModuleTest, OpenFromAndItemDoNotMatter) {
     EXPECT_EQ(PanelFlags(), expected);
     EXPECT_EQ(Commands(), commands);
     EXPECT_EQ(th::Host.Dialogs.size(), 1u);
-    ExpectSameValues(Stored(), stored);
+    test::ExpectSameSettings(Stored(), stored);
   }
 }
 

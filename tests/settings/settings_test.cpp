@@ -11,6 +11,7 @@
 #include "platform/registry.h"
 #include "plugin/module.h"
 #include "sandbox.h"
+#include "support/settings_check.h"
 
 namespace marlit {
 namespace {
@@ -63,17 +64,6 @@ void ExpectDefaults(const SettingsValues& values) {
   EXPECT_STREQ(values.Size, "");
 }
 
-void ExpectSame(const SettingsValues& got, const SettingsValues& want) {
-  EXPECT_EQ(got.ClearFirst, want.ClearFirst);
-  EXPECT_EQ(got.Mode, want.Mode);
-  EXPECT_EQ(got.InAttr, want.InAttr);
-  EXPECT_EQ(got.ExAttr, want.ExAttr);
-  EXPECT_STREQ(got.Mask, want.Mask);
-  EXPECT_STREQ(got.Date, want.Date);
-  EXPECT_STREQ(got.Time, want.Time);
-  EXPECT_STREQ(got.Size, want.Size);
-}
-
 // ---- Loading and saving the eight values --------------------------------------------
 
 TEST_F(SettingsTest, FirstRunWithNoKeyLoadsTheDefaults) {
@@ -92,7 +82,7 @@ TEST_F(SettingsTest, SavedValuesLoadBack) {
   SettingsValues loaded;
   std::memset(&loaded, 0, sizeof loaded);
   LoadSettings(loaded);
-  ExpectSame(loaded, saved);
+  test::ExpectSameSettings(loaded, saved);
 }
 
 TEST_F(SettingsTest, ValuesAreStoredWithTheirNamesAndTypes) {
@@ -233,7 +223,7 @@ TEST_F(SettingsTest, RootKeyOf72CharactersIsTheLongestTaken) {
   SaveSettings(saved);
   SettingsValues loaded;
   LoadSettings(loaded);
-  ExpectSame(loaded, saved);
+  test::ExpectSameSettings(loaded, saved);
   EXPECT_EQ(ReadStored(root + "\\Marlit", "Mask").Bytes, std::string("*.txt,*.doc", 12));
 }
 

@@ -8,6 +8,16 @@
 
 namespace marlit::test {
 
+// Attribute shorthands for item tables: `using namespace marlit::test::attr;`.
+namespace attr {
+constexpr uint32_t A = FILE_ATTRIBUTE_ARCHIVE;
+constexpr uint32_t R = FILE_ATTRIBUTE_READONLY;
+constexpr uint32_t H = FILE_ATTRIBUTE_HIDDEN;
+constexpr uint32_t S = FILE_ATTRIBUTE_SYSTEM;
+constexpr uint32_t D = FILE_ATTRIBUTE_DIRECTORY;
+constexpr uint32_t C = FILE_ATTRIBUTE_COMPRESSED;
+}  // namespace attr
+
 struct ItemSpec {
   const char* Name;
   uint64_t Size = 0;
