@@ -319,6 +319,15 @@ bool Continues(std::string_view raw) {
   return !content.empty() && content.back() == '\\';
 }
 
+// A continued hex value goes on only into a line that can hold hex data: a
+// line that opens a value or a section ends it. So a hand-made file whose
+// last value ends in a stray `\` cannot swallow the lines the store writes
+// after it.
+bool HoldsHexData(std::string_view raw) {
+  const std::string_view text = TrimLeft(raw);
+  return text.empty() || (text.front() != '"' && text.front() != '@' && text.front() != '[');
+}
+
 std::string_view FirstLine(std::string_view raw) {
   return TrimRight(TrimLeft(Content(raw.substr(0, raw.find('\n')))));
 }
@@ -355,7 +364,8 @@ bool ReadData(const Line& line, Value& value) {
     const size_t end = rest.find('\n');
     std::string_view piece = TrimRight(TrimLeft(first ? data : Content(rest.substr(0, end))));
     rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
-    if (!rest.empty()) piece.remove_suffix(1);  // the `\` that continues it
+    // The `\` that continues it; a blank line inside the value has none.
+    if (!rest.empty() && piece.ends_with('\\')) piece.remove_suffix(1);
     joined += piece;
   }
   return ParseData(joined, value);
@@ -376,7 +386,8 @@ Document Parse(std::string_view text) {
     const bool isHex = Continues(line.Raw) &&
                        SplitValueLine(TrimLeft(Content(line.Raw)), name, data) &&
                        data.starts_with("hex");
-    while (isHex && Continues(line.Raw) && at < text.size()) {
+    while (isHex && Continues(line.Raw) && at < text.size() &&
+           HoldsHexData(text.substr(at, nextLine(at) - at))) {
       end = nextLine(at);
       line.Raw.append(text.substr(at, end - at));
       at = end;
