@@ -1,6 +1,7 @@
 // POSIX: loads the module with dlopen, and keeps the registry of the build --
 // the settings store's file named by $MARLIT_REGISTRY -- in a temporary
 // directory of the test process, watched with inotify.
+#include <dirent.h>
 #include <dlfcn.h>
 #include <sys/inotify.h>
 #include <unistd.h>
@@ -20,9 +21,18 @@ std::string g_directory;  // this process's registry directory
 std::string g_file;       // the registry file in it
 int g_watch = -1;
 
+// Removes the directory with everything the store left in it: the file, its
+// lock file and any temporary file of a write.
 void RemoveDirectory() {
-  if (!g_file.empty()) std::remove(g_file.c_str());
-  if (!g_directory.empty()) rmdir(g_directory.c_str());
+  if (g_directory.empty()) return;
+  if (DIR* dir = opendir(g_directory.c_str())) {
+    while (const dirent* entry = readdir(dir)) {
+      const std::string name = entry->d_name;
+      if (name != "." && name != "..") unlink((g_directory + "/" + name).c_str());
+    }
+    closedir(dir);
+  }
+  rmdir(g_directory.c_str());
 }
 
 }  // namespace
