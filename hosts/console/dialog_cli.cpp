@@ -1,3 +1,4 @@
+#include <cstdio>
 #include <optional>
 #include <string>
 
@@ -14,6 +15,13 @@ void PutText(const std::optional<std::string>& text, FarDialogItem& item) {
 void PutAttributes(const std::optional<uint32_t>& bits, FarDialogItem* boxes) {
   if (!bits) return;
   for (int k = 0; k < kAttributeBoxes; ++k) boxes[k].Selected = (*bits >> k & 1) != 0 ? 1 : 0;
+}
+
+// The call on which the command line confirms, and the screen starts.
+int ConfirmRound(const ConsoleOptions& options) { return options.Last ? 0 : 1; }
+
+bool IsSelectionDialog(const DialogCall& call) {
+  return call.Items != nullptr && call.Count == kSelectionDialogItems;
 }
 
 }  // namespace
@@ -33,11 +41,28 @@ void ApplyOptionsToItems(const ConsoleOptions& options, FarDialogItem* items) {
 }
 
 int AnswerFromCommandLine(const ConsoleOptions& options, int round, FarDialogItem* items) {
-  const int confirmRound = options.Last ? 0 : 1;
+  const int confirmRound = ConfirmRound(options);
   if (round < confirmRound) return kResetButton;
   if (round > confirmRound) return kCancelButton;
   ApplyOptionsToItems(options, items);
   return kConfirmButton;
+}
+
+int AnswerCallFromCommandLine(const ConsoleOptions& options, const DialogCall& call) {
+  if (!IsSelectionDialog(call)) {
+    std::fprintf(stderr, "marlit: the plug-in asked for a dialog this host does not know\n");
+    return -1;
+  }
+  return AnswerFromCommandLine(options, call.Round, call.Items);
+}
+
+int PrepareScreenRound(const ConsoleOptions& options, const DialogCall& call) {
+  // Another dialog is shown as it comes: the options belong to this one.
+  if (!IsSelectionDialog(call)) return -1;
+  const int confirmRound = ConfirmRound(options);
+  if (call.Round < confirmRound) return kResetButton;
+  if (call.Round == confirmRound) ApplyOptionsToItems(options, call.Items);
+  return -1;
 }
 
 }  // namespace marlit::console

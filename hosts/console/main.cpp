@@ -1,10 +1,13 @@
 // marlit: the console host. Lists a directory as the active panel, loads the
-// plug-in, answers its selection dialog from the command line and prints the
-// selection the plug-in hands back.
+// plug-in, answers its selection dialog from the command line (or, with -i,
+// lets a person fill it in on the terminal) and prints the selection the
+// plug-in hands back.
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
+#include "dialog_history.h"
+#include "dialog_tty.h"
 #include "listing.h"
 #include "messages.h"
 #include "options.h"
@@ -38,6 +41,9 @@ int Run(int argc, const char* const* argv) {
   ConsoleOptions options;
   std::string error;
   if (!ParseCommandLine(argc, argv, options, error)) return Fail(error + " (see marlit --help)");
+  for (const std::string& warning : options.Warnings) {
+    std::fprintf(stderr, "marlit: warning: %s\n", warning.c_str());
+  }
   if (options.Help) {
     std::fputs(kHelpText, stdout);
     return kStatusSelected;
@@ -68,6 +74,10 @@ int Run(int argc, const char* const* argv) {
   TakeSelection(session);
   LoadMessages(programDirectory);
   session.Message = MessageText;
+  const bool russian = LocaleIsRussian();
+  session.HelpFile = programDirectory + (russian ? "/marlit_rus.hlp" : "/marlit_eng.hlp");
+  session.HelpInCp866 = russian;
+  session.HistoryFile = HistoryFilePath(std::getenv("XDG_STATE_HOME"), std::getenv("HOME"));
 
   g_session = &session;
   const PluginStartupInfo info = MakeStartupInfo(AbsolutePath(pluginPath).c_str());
@@ -79,8 +89,16 @@ int Run(int argc, const char* const* argv) {
     g_session = nullptr;
     return Fail("the plug-in offers no menu entry");
   }
+  if (options.Interactive) {
+    if (!StartTerminalDialog(error)) {
+      g_session = nullptr;
+      return Fail(error);
+    }
+    session.Answer = AnswerOnTerminal;
+  }
   plugin.OpenPlugin(0, 0);
   g_session = nullptr;
+  StopTerminalDialog();
 
   if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) return Fail("cannot write the output");
   if (problems > 0) return kStatusError;

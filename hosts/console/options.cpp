@@ -33,6 +33,7 @@ enum class Key {
   ClearFirst,
   NoClearFirst,
   Last,
+  Interactive,
   Selected,
   Plugin,
   Null,
@@ -61,6 +62,7 @@ constexpr OptionSpec kOptions[] = {
     {"clear-first", 0, false, Key::ClearFirst},
     {"no-clear-first", 0, false, Key::NoClearFirst},
     {"last", 0, false, Key::Last},
+    {"interactive", 'i', false, Key::Interactive},
     {"selected", 0, true, Key::Selected},
     {"plugin", 0, true, Key::Plugin},
     {"null", '0', false, Key::Null},
@@ -78,15 +80,15 @@ bool EqualNoCase(std::string_view a, std::string_view b) {
   return true;
 }
 
-bool TakeText(std::optional<std::string>& field, std::string_view name, std::string_view value,
-              std::string& error) {
-  if (value.size() > kMaxFieldText) {
-    error = "--" + std::string(name) + ": text of " + std::to_string(value.size()) +
-            " characters, a dialog field holds at most " + std::to_string(kMaxFieldText);
-    return false;
+void TakeText(std::optional<std::string>& field, std::string_view name, std::string_view value,
+              ConsoleOptions& o) {
+  const std::string_view kept = CutToField(value);
+  if (kept.size() < value.size()) {
+    o.Warnings.push_back("--" + std::string(name) + ": text of " + std::to_string(value.size()) +
+                         " bytes cut to " + std::to_string(kept.size()) +
+                         ", as the dialog field holds at most " + std::to_string(kMaxFieldText));
   }
-  field = std::string(value);
-  return true;
+  field = std::string(kept);
 }
 
 bool Apply(const OptionSpec& spec, std::string_view value, ConsoleOptions& o, std::string& error) {
@@ -94,13 +96,17 @@ bool Apply(const OptionSpec& spec, std::string_view value, ConsoleOptions& o, st
   std::string bad;
   switch (spec.Which) {
     case Key::Mask:
-      return TakeText(o.Mask, spec.Name, value, error);
+      TakeText(o.Mask, spec.Name, value, o);
+      return true;
     case Key::Size:
-      return TakeText(o.Size, spec.Name, value, error);
+      TakeText(o.Size, spec.Name, value, o);
+      return true;
     case Key::Date:
-      return TakeText(o.Date, spec.Name, value, error);
+      TakeText(o.Date, spec.Name, value, o);
+      return true;
     case Key::Time:
-      return TakeText(o.Time, spec.Name, value, error);
+      TakeText(o.Time, spec.Name, value, o);
+      return true;
     case Key::Include:
     case Key::Exclude:
       if (!ParseAttributeList(value, bits, bad)) {
@@ -127,6 +133,9 @@ bool Apply(const OptionSpec& spec, std::string_view value, ConsoleOptions& o, st
       return true;
     case Key::Last:
       o.Last = true;
+      return true;
+    case Key::Interactive:
+      o.Interactive = true;
       return true;
     case Key::Selected:
       o.SelectedFile = std::string(value);
@@ -165,6 +174,26 @@ const OptionSpec* FindShort(char letter) {
 }
 
 }  // namespace
+
+std::string_view CutToField(std::string_view text, size_t limit) {
+  if (text.size() <= limit) return text;
+  const auto byte = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
+  const auto continues = [&](size_t i) { return (byte(i) & 0xC0) == 0x80; };
+  // Find the lead byte of the character at the cut, at most three bytes back.
+  size_t lead = limit;
+  while (lead > 0 && limit - lead < 3 && continues(lead)) --lead;
+  if (lead == limit || continues(lead)) return text.substr(0, limit);
+  const unsigned char first = byte(lead);
+  const size_t length = first >= 0xF0 && first < 0xF5   ? 4
+                        : first >= 0xE0 && first < 0xF0 ? 3
+                        : first >= 0xC2 && first < 0xE0 ? 2
+                                                        : 1;
+  if (lead + length <= limit || lead + length > text.size()) return text.substr(0, limit);
+  for (size_t i = lead + 1; i < lead + length; ++i) {
+    if (!continues(i)) return text.substr(0, limit);
+  }
+  return text.substr(0, lead);
+}
 
 bool ParseAttributeList(std::string_view list, uint32_t& bits, std::string& bad) {
   bits = 0;
@@ -270,6 +299,10 @@ const char* const kHelpText =
     "  --no-clear-first    keep the current marks (the default)\n"
     "  --last              start from the criteria stored by the last run instead of\n"
     "                      the defaults; the options above change what they name\n"
+    "  -i, --interactive   fill in the dialog on the terminal (/dev/tty), starting\n"
+    "                      from the criteria above; Tab moves, Space toggles, Enter\n"
+    "                      confirms, Esc cancels, F1 helps, Ctrl+Down shows a\n"
+    "                      field's history; the names still go to standard output\n"
     "\n"
     "Attribute LIST: comma-separated names, a,r,h,s,d,c or\n"
     "archive,readonly,hidden,system,directory,compressed. From Linux they map as:\n"
@@ -294,6 +327,7 @@ const char* const kHelpText =
     "  --version           print the version and exit\n"
     "\n"
     "The criteria are stored after each run ($MARLIT_REGISTRY names the store).\n"
+    "Criterion texts longer than a dialog field (511 bytes) are cut, with a warning.\n"
     "Exit status: 0 when something is selected, 1 when nothing is, 2 on an error.\n";
 
 }  // namespace marlit::console

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace marlit::console {
 
@@ -27,17 +28,22 @@ struct ConsoleOptions {
   std::optional<int> Action;  // a SelectionAction: 0 select, 1 deselect, 2 invert
   std::optional<bool> ClearFirst;
   bool Last = false;
+  bool Interactive = false;  // -i: a person fills in the dialog on the terminal
 
   std::optional<std::string> SelectedFile;  // "-": standard input
   bool NullSeparated = false;               // -0: NUL between names, out and in
   bool LongFormat = false;                  // -l
   bool Help = false;
   bool Version = false;
+
+  // One line each for the person, e.g. a text cut to the field's length.
+  std::vector<std::string> Warnings;
 };
 
 // Parses the program's arguments. Returns false with a one-line reason in
-// `error` on an unknown option, a missing or bad value, a text longer than a
-// dialog field holds or more than one directory.
+// `error` on an unknown option, a missing or bad value or more than one
+// directory. A criterion text is never refused: one longer than a dialog field
+// holds is cut to the field's length, with a warning in `Warnings`.
 bool ParseCommandLine(int argc, const char* const* argv, ConsoleOptions& options,
                       std::string& error);
 
@@ -48,5 +54,9 @@ bool ParseAttributeList(std::string_view list, uint32_t& bits, std::string& bad)
 
 // The text of --help.
 extern const char* const kHelpText;
+
+// The first `limit` bytes of `text`, less the start of a UTF-8 character that
+// the cut would split.
+std::string_view CutToField(std::string_view text, size_t limit = kMaxFieldText);
 
 }  // namespace marlit::console

@@ -94,17 +94,24 @@ PluginStartupInfo MakeStartupInfo(const char* moduleName) {
 int MARLIT_WINAPI ConsoleDialog(int pluginNumber, int x1, int y1, int x2, int y2,
                                 const char* helpTopic, FarDialogItem* items, int itemsNumber) {
   static_cast<void>(pluginNumber);
-  static_cast<void>(x1);
-  static_cast<void>(y1);
-  static_cast<void>(x2);
-  static_cast<void>(y2);
-  static_cast<void>(helpTopic);
   ConsoleSession* const session = g_session;
-  if (session == nullptr || items == nullptr || itemsNumber != kSelectionDialogItems) {
-    std::fprintf(stderr, "marlit: the plug-in asked for a dialog this host does not know\n");
+  if (session == nullptr || items == nullptr || itemsNumber <= 0) {
+    std::fprintf(stderr, "marlit: the plug-in asked for a dialog without items\n");
     return -1;
   }
-  return session->Answer(*session->Options, session->DialogRounds++, items);
+  DialogCall call;
+  call.X1 = x1;
+  call.Y1 = y1;
+  call.X2 = x2;
+  call.Y2 = y2;
+  call.HelpTopic = helpTopic;
+  call.Items = items;
+  call.Count = itemsNumber;
+  call.Round = session->DialogRounds++;
+  call.HelpFile = session->HelpFile.c_str();
+  call.HelpInCp866 = session->HelpInCp866;
+  call.HistoryFile = session->HistoryFile.c_str();
+  return session->Answer(*session->Options, call);
 }
 
 const char* MARLIT_WINAPI ConsoleGetMsg(int pluginNumber, int msgId) {

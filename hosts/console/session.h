@@ -24,8 +24,11 @@ using MessageLookup = const char* (*)(int id);
 
 struct ConsoleSession {
   const ConsoleOptions* Options = nullptr;
-  DialogAnswerer Answer = AnswerFromCommandLine;
+  DialogAnswerer Answer = AnswerCallFromCommandLine;
   MessageLookup Message = nullptr;
+  std::string HelpFile;  // handed to the answerer with every Dialog call
+  bool HelpInCp866 = false;
+  std::string HistoryFile;              // likewise
   std::string CurDir;                   // the listed directory, absolute
   std::vector<PluginPanelItem> Items;   // the panel, lent to the plug-in
   std::vector<uint8_t> Selected;        // the host's marks, one per item

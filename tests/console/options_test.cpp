@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -94,8 +95,6 @@ TEST_P(BadCommandLines, AreRefusedWithAReason) {
   EXPECT_EQ(error.find('\n'), std::string::npos);
 }
 
-const std::string kLongText(512, 'x');
-
 INSTANTIATE_TEST_SUITE_P(Cases, BadCommandLines,
                          ::testing::Values(BadLine{{"--colour"}, "unknown option '--colour'"},
                                            BadLine{{"-x"}, "unknown option '-x'"},
@@ -105,17 +104,64 @@ INSTANTIATE_TEST_SUITE_P(Cases, BadCommandLines,
                                            BadLine{{"--include", "a,x"}, "unknown attribute 'x'"},
                                            BadLine{{"--exclude=archive,ro"},
                                                    "unknown attribute 'ro'"},
-                                           BadLine{{"--mask", kLongText.c_str()}, "at most 511"},
                                            BadLine{{"a", "b"}, "more than one directory"}),
                          RowName());
 
-TEST(CommandLine, TakesAFieldOf511Characters) {
+// A criterion text is never refused: what the dialog field cannot hold is cut,
+// and the person is told in one line.
+struct LongTextCase {
+  const char* Option;
+  std::string Text;
+  size_t Kept;  // bytes
+};
+
+std::string RowLabel(const LongTextCase& c) {
+  return Label(c.Option) + "_" + std::to_string(c.Text.size()) + "_" + std::to_string(c.Kept);
+}
+
+class LongTexts : public ::testing::TestWithParam<LongTextCase> {};
+
+TEST_P(LongTexts, AreCutToTheFieldWithAWarning) {
   ConsoleOptions o;
   std::string error;
-  const std::string text(511, 'x');
-  ASSERT_TRUE(Parse({"--date", text.c_str()}, o, error));
-  EXPECT_EQ(o.Date.value_or("?"), text);
+  const LongTextCase& c = GetParam();
+  const std::string arg = std::string("--") + c.Option + "=" + c.Text;
+  ASSERT_TRUE(Parse({arg.c_str()}, o, error)) << error;
+  const std::optional<std::string>& field = std::string(c.Option) == "mask"   ? o.Mask
+                                            : std::string(c.Option) == "size" ? o.Size
+                                            : std::string(c.Option) == "date" ? o.Date
+                                                                              : o.Time;
+  ASSERT_TRUE(field.has_value());
+  EXPECT_EQ(*field, c.Text.substr(0, c.Kept));
+  if (c.Kept == c.Text.size()) {
+    EXPECT_TRUE(o.Warnings.empty());
+  } else {
+    ASSERT_EQ(o.Warnings.size(), 1u);
+    EXPECT_NE(o.Warnings[0].find("--" + std::string(c.Option)), std::string::npos);
+    EXPECT_NE(o.Warnings[0].find("cut to " + std::to_string(c.Kept)), std::string::npos)
+        << o.Warnings[0];
+    EXPECT_EQ(o.Warnings[0].find('\n'), std::string::npos);
+  }
 }
+
+const std::string kX509(509, 'x');
+const std::string kX510(510, 'x');
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, LongTexts,
+    ::testing::Values(LongTextCase{"date", std::string(511, 'x'), 511},
+                      LongTextCase{"mask", std::string(512, '*'), 511},
+                      LongTextCase{"size", std::string(4000, '1'), 511},
+                      LongTextCase{"time", std::string(600, ':'), 511},
+                      // A two-byte character across the cut is left out whole...
+                      LongTextCase{"mask", kX510 + "\xC3\xA9", 510},
+                      // ...one that ends at the cut is kept...
+                      LongTextCase{"mask", kX509 + "\xC3\xA9" + "y", 511},
+                      // ...and so is a stray byte, which no character continues.
+                      LongTextCase{"mask", kX510 + "\xC3" + "x", 511},
+                      LongTextCase{"mask", kX509 + "\xE2\x80\xA2", 509},
+                      LongTextCase{"mask", kX510 + "\x80\x80", 511}),
+    RowName());
 
 struct AttributeCase {
   const char* List;
@@ -195,6 +241,29 @@ TEST(CommandLineAnswer, WithLastConfirmsTheStoredValuesAtOnce) {
   EXPECT_EQ(int{items[kFirstExcludeBox + 1].Selected}, 1);
   EXPECT_EQ(int{items[kFirstIncludeBox].Selected}, 7);
   EXPECT_EQ(AnswerFromCommandLine(o, 1, items.data()), kCancelButton);
+}
+
+TEST(CommandLine, TakesTheInteractiveSwitch) {
+  for (const char* form : {"-i", "--interactive"}) {
+    ConsoleOptions o;
+    std::string error;
+    ASSERT_TRUE(Parse({form, "--last"}, o, error)) << form;
+    EXPECT_TRUE(o.Interactive);
+    EXPECT_TRUE(o.Last);
+  }
+  ConsoleOptions o;
+  std::string error;
+  EXPECT_FALSE(Parse({"--interactive=yes"}, o, error));
+}
+
+TEST(CommandLine, HelpFitsEightyColumnsAndNamesInteractive) {
+  const std::string help = kHelpText;
+  size_t start = 0;
+  for (size_t end = help.find('\n'); end != std::string::npos; end = help.find('\n', start)) {
+    EXPECT_LE(end - start, 80u) << help.substr(start, end - start);
+    start = end + 1;
+  }
+  EXPECT_NE(help.find("-i, --interactive"), std::string::npos);
 }
 
 TEST(CommandLineAnswer, FillsAFieldWith511Characters) {

@@ -454,7 +454,6 @@ INSTANTIATE_TEST_SUITE_P(
                       FailureCase{{"-q", "DIR"}, "unknown option '-q'"},
                       FailureCase{{"--include", "archive,bold", "DIR"}, "unknown attribute 'bold'"},
                       FailureCase{{"--exclude", "z", "DIR"}, "unknown attribute 'z'"},
-                      FailureCase{{"--mask", std::string(512, '*'), "DIR"}, "at most 511"},
                       FailureCase{{"DIR", "DIR"}, "more than one directory"},
                       FailureCase{{"--plugin", "ROOT/none.so", "DIR"}, "cannot load the plug-in"},
                       FailureCase{{"--plugin", MARLIT_NOT_A_PLUGIN, "DIR"},
@@ -484,6 +483,17 @@ TEST_F(Program, RefusesAnUnreadableDirectory) {
   EXPECT_EQ(half.Out, "");
   EXPECT_NE(half.Err.find("cannot read directory"), std::string::npos) << half.Err;
   EXPECT_NE(half.Err.find("Permission denied"), std::string::npos) << half.Err;
+}
+
+// A text longer than the dialog field holds is cut to the field, as typing it
+// would be, and the run goes on; one warning line says so.
+TEST_F(Program, CutsALongCriterionAndWarns) {
+  MakeSampleDirectory();
+  const Result r = Run({"--mask", std::string(600, '*'), "--include", "a", Panel()});
+  EXPECT_EQ(r.Status, 0) << r.Err;
+  EXPECT_EQ(r.Out, ".hidden\nB.LOG\na.txt\nc.log\nlink\nnoext\n");
+  EXPECT_NE(r.Err.find("--mask: text of 600 bytes cut to 511"), std::string::npos) << r.Err;
+  EXPECT_EQ(std::count(r.Err.begin(), r.Err.end(), '\n'), 1) << r.Err;
 }
 
 TEST_F(Program, HelpShowsTheAttributeMapping) {

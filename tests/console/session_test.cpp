@@ -123,21 +123,46 @@ TEST_F(SessionFixture, TakesASelectionFromACopyByIndex) {
 }
 
 int g_rounds[4];
-int CountingAnswer(const ConsoleOptions&, int round, FarDialogItem*) {
-  ++g_rounds[round < 3 ? round : 3];
-  return round == 0 ? kResetButton : kConfirmButton;
+DialogCall g_lastCall;
+int CountingAnswer(const ConsoleOptions&, const DialogCall& call) {
+  g_lastCall = call;
+  ++g_rounds[call.Round < 3 ? call.Round : 3];
+  return call.Round == 0 ? kResetButton : kConfirmButton;
 }
 
 TEST_F(SessionFixture, HandsEachDialogCallToTheAnswerer) {
   Session.Answer = CountingAnswer;
+  Session.HelpFile = "/opt/marlit/marlit_eng.hlp";
+  Session.HistoryFile = "/home/u/.local/state/marlit/history";
   std::vector<FarDialogItem> items(kSelectionDialogItems);
   EXPECT_EQ(ConsoleDialog(0, -1, -1, 70, 20, "Contents", items.data(), 33), kResetButton);
   EXPECT_EQ(ConsoleDialog(0, -1, -1, 70, 20, "Contents", items.data(), 33), kConfirmButton);
   EXPECT_EQ(g_rounds[0], 1);
   EXPECT_EQ(g_rounds[1], 1);
-  EXPECT_EQ(ConsoleDialog(0, -1, -1, 70, 20, "Contents", items.data(), 32), -1);
+  EXPECT_EQ(g_lastCall.X1, -1);
+  EXPECT_EQ(g_lastCall.Y1, -1);
+  EXPECT_EQ(g_lastCall.X2, 70);
+  EXPECT_EQ(g_lastCall.Y2, 20);
+  EXPECT_STREQ(g_lastCall.HelpTopic, "Contents");
+  EXPECT_EQ(g_lastCall.Items, items.data());
+  EXPECT_EQ(g_lastCall.Count, 33);
+  EXPECT_STREQ(g_lastCall.HelpFile, "/opt/marlit/marlit_eng.hlp");
+  EXPECT_STREQ(g_lastCall.HistoryFile, "/home/u/.local/state/marlit/history");
+  // A dialog without items never reaches the answerer.
+  EXPECT_EQ(ConsoleDialog(0, -1, -1, 70, 20, "Contents", items.data(), 0), -1);
   EXPECT_EQ(ConsoleDialog(0, -1, -1, 70, 20, "Contents", nullptr, 33), -1);
   EXPECT_EQ(g_rounds[2], 0);
+}
+
+// The command line answers the plug-in's dialog only.
+TEST_F(SessionFixture, TheCommandLineRefusesOtherDialogs) {
+  std::vector<FarDialogItem> items(kSelectionDialogItems);
+  for (const int count : {1, 32, 34}) {
+    EXPECT_EQ(ConsoleDialog(0, -1, -1, 70, 20, "Contents", items.data(), count), -1) << count;
+  }
+  Session.DialogRounds = 0;
+  EXPECT_EQ(ConsoleDialog(0, -1, -1, 70, 20, "Contents", items.data(), 33), kResetButton);
+  EXPECT_EQ(ConsoleDialog(0, -1, -1, 70, 20, "Contents", items.data(), 33), kConfirmButton);
 }
 
 const char* TwoMessages(int id) { return id == 0 ? "OK" : id == 3 ? "Marlit" : nullptr; }
