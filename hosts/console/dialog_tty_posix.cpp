@@ -158,6 +158,8 @@ void SetUpColours() {
     g_terminal.Colour = false;
     return;
   }
+  // The terminal's own colours around the dialog.
+  use_default_colors();
   g_brightByBold = COLORS < 16;
   const auto brightOf = [](short colour) {
     return static_cast<short>(COLORS >= 16 ? colour + 8 : colour);
