@@ -25,6 +25,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/registry.h"
 #include "support/panel.h"
 #include "testhost/testhost.h"
 
@@ -301,6 +302,60 @@ INSTANTIATE_TEST_SUITE_P(
                       FaultCase{"FileIsDirectory", Fault::FileIsDirectory, false},
                       FaultCase{"LockIsDirectory", Fault::LockIsDirectory, true}),
     [](const ::testing::TestParamInfo<FaultCase>& info) { return std::string(info.param.Name); });
+
+// Files edited by hand, with a hex value continued over several lines in
+// ways the store itself never writes.
+struct DamageCase {
+  const char* Name;
+  const char* Lines;     // after the header and the key's section line
+  const char* Read;      // the value read back
+  const char* Expected;  // its bytes, or null when it cannot be read
+};
+
+void PrintTo(const DamageCase& c, std::ostream* out) { *out << c.Name; }
+
+class DamagedFiles : public StoreFaults, public ::testing::WithParamInterface<DamageCase> {};
+
+constexpr const char* kSection = "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Damaged]\n";
+
+TEST_P(DamagedFiles, ReadWhatTheyCanAndKeepWhatIsWrittenAfter) {
+  const DamageCase& c = GetParam();
+  ASSERT_EQ(mkdir(Conf.c_str(), 0700), 0);
+  ASSERT_TRUE(WriteFile(File, std::string(kSection) + c.Lines));
+  char buffer[64] = {};
+  uint32_t size = sizeof buffer;
+  const RegistryResult read =
+      ReadRegistryValue(kHkeyCurrentUser, "Software\\Damaged", c.Read, buffer, &size, nullptr);
+  if (c.Expected == nullptr) {
+    EXPECT_EQ(read, RegistryResult::Failed);
+  } else {
+    ASSERT_EQ(read, RegistryResult::Ok);
+    EXPECT_EQ(std::string(buffer, size), c.Expected);
+  }
+  // A value written after it reads back, and the damaged one reads as before.
+  ASSERT_EQ(WriteRegistryValue(kHkeyCurrentUser, "Software\\Damaged", "New", kRegBinary, "\x07", 1),
+            RegistryResult::Ok);
+  char added[4] = {};
+  size = sizeof added;
+  EXPECT_EQ(ReadRegistryValue(kHkeyCurrentUser, "Software\\Damaged", "New", added, &size, nullptr),
+            RegistryResult::Ok);
+  EXPECT_EQ(std::string(added, size), "\x07");
+  size = sizeof buffer;
+  EXPECT_EQ(
+      ReadRegistryValue(kHkeyCurrentUser, "Software\\Damaged", c.Read, buffer, &size, nullptr),
+      read);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    HandEdited, DamagedFiles,
+    ::testing::Values(DamageCase{"ContinuedOverABlankLine", "\"B\"=hex:41,\\\n\n  42\n", "B", "AB"},
+                      DamageCase{"ContinuedOverBlanks", "\"B\"=hex:41,\\\n   \n  42\n", "B", "AB"},
+                      DamageCase{"ContinuedIntoNothing", "\"B\"=hex:41,42,\\\n", "B", nullptr},
+                      DamageCase{"ContinuedIntoAValue", "\"B\"=hex:41,\\\n\"C\"=hex:43\n", "C",
+                                 "C"},
+                      DamageCase{"ContinuedIntoASection",
+                                 "\"B\"=hex:41,\\\n[HKEY_CURRENT_USER\\Other]\n", "B", nullptr}),
+    [](const ::testing::TestParamInfo<DamageCase>& info) { return std::string(info.param.Name); });
 
 }  // namespace
 }  // namespace marlit
