@@ -72,6 +72,7 @@ void ReleaseSignals() {
 // The colour pairs, like the file manager's classic dialogs.
 enum Pair : short {
   kPairDialog = 1,
+  kPairFrame,
   kPairHotkey,
   kPairEdit,
   kPairMarked,
@@ -85,6 +86,7 @@ enum Pair : short {
 
 enum class Look {
   Dialog,
+  Frame,
   Hotkey,
   Edit,
   Marked,
@@ -127,6 +129,8 @@ Pen PenFor(Look look) {
   switch (look) {
     case Look::Dialog:
       return {A_NORMAL, kPairDialog};
+    case Look::Frame:
+      return {A_NORMAL, kPairFrame};
     case Look::Hotkey:
       return {bright, kPairHotkey};
     case Look::Edit:
@@ -167,6 +171,7 @@ void SetUpColours() {
   // A mid grey where the terminal has one, as on the file manager's console.
   const short grey = COLORS >= 256 ? 250 : COLOR_WHITE;
   init_pair(kPairDialog, COLOR_BLACK, grey);
+  init_pair(kPairFrame, COLOR_BLACK, grey);
   init_pair(kPairHotkey, brightOf(COLOR_WHITE), grey);
   init_pair(kPairEdit, COLOR_BLACK, COLOR_CYAN);
   init_pair(kPairMarked, brightOf(COLOR_WHITE), COLOR_BLACK);
@@ -318,6 +323,7 @@ void DrawDialog(const DialogCall& call, const DialogForm& form, const DialogFram
   const Clip clip{frame.Left, frame.Top, frame.Left + frame.Width - 1,
                   frame.Top + frame.Height - 1};
   const Pen dialog = PenFor(Look::Dialog);
+  const Pen frameLook = PenFor(Look::Frame);
   for (int row = 0; row < frame.Height; ++row)
     Fill(clip, frame.Top + row, frame.Left, frame.Width, dialog);
   int cursorY = -1;
@@ -328,26 +334,30 @@ void DrawDialog(const DialogCall& call, const DialogForm& form, const DialogFram
     const int y = frame.Top + place.Row;
     const int x = frame.Left + place.Column;
     const bool focused = i == form.Focus;
+    // DIF_BOXCOLOR: a label or separator in the frame's colour.
+    const bool boxColour = (item.Flags & DIF_BOXCOLOR) != 0;
     switch (place.Kind) {
       case ItemKind::Box: {
         const int right = x + place.Width - 1;
-        PutBox(clip, y, x, frame.Top + place.Bottom, right, place.Double, dialog);
-        PutTitle(clip, y, x, right, ParseHotkeyText(TextOf(item)), dialog);
+        PutBox(clip, y, x, frame.Top + place.Bottom, right, place.Double, PenFor(Look::Frame));
+        PutTitle(clip, y, x, right, ParseHotkeyText(TextOf(item)), PenFor(Look::Frame));
         break;
       }
       case ItemKind::Label:
-        PutCaption(clip, y, x, ParseHotkeyText(TextOf(item)), dialog, PenFor(Look::Hotkey));
+        PutCaption(clip, y, x, ParseHotkeyText(TextOf(item)), boxColour ? frameLook : dialog,
+                   PenFor(Look::Hotkey));
         break;
       case ItemKind::Separator: {
         const int right = x + place.Width - 1;
+        const Pen pen = boxColour ? frameLook : dialog;
         for (int column = x; column <= right; ++column) {
-          PutLine(clip, y, column, Line::Horizontal, false, dialog);
+          PutLine(clip, y, column, Line::Horizontal, false, pen);
         }
         if (place.JoinsFrame) {
-          PutLine(clip, y, x, Line::JoinLeft, place.Double, dialog);
-          PutLine(clip, y, right, Line::JoinRight, place.Double, dialog);
+          PutLine(clip, y, x, Line::JoinLeft, place.Double, pen);
+          PutLine(clip, y, right, Line::JoinRight, place.Double, pen);
         }
-        PutTitle(clip, y, x, right, ParseHotkeyText(TextOf(item)), dialog);
+        PutTitle(clip, y, x, right, ParseHotkeyText(TextOf(item)), pen);
         break;
       }
       case ItemKind::Edit: {
