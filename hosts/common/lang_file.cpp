@@ -105,18 +105,23 @@ LangFile LoadLangFile(const std::string& path) {
     lang.Error = "cannot open " + path;
     return lang;
   }
-  // One byte more than allowed tells a file that is too large.
-  std::string bytes(kMaxLangFileSize + 1, '\0');
-  const size_t size = std::fread(bytes.data(), 1, bytes.size(), file.get());
+  // Read a piece at a time: a file is usually a few kilobytes, and reading
+  // one byte more than allowed tells a file that is too large.
+  std::string bytes;
+  char piece[65536];
+  while (bytes.size() <= kMaxLangFileSize) {
+    const size_t got = std::fread(piece, 1, sizeof piece, file.get());
+    bytes.append(piece, got);
+    if (got < sizeof piece) break;
+  }
   if (std::ferror(file.get())) {
     lang.Error = "cannot read " + path;
     return lang;
   }
-  if (size > kMaxLangFileSize) {
+  if (bytes.size() > kMaxLangFileSize) {
     lang.Error = path + " is larger than " + std::to_string(kMaxLangFileSize) + " bytes";
     return lang;
   }
-  bytes.resize(size);
   lang = ParseLangText(bytes);
   if (!lang.Error.empty()) lang.Error = path + ": " + lang.Error;
   return lang;
