@@ -38,6 +38,7 @@ struct Terminal {
   SCREEN* Screen = nullptr;
   bool Colour = false;
   bool Unicode = false;  // the locale writes UTF-8: box lines and bullets
+  bool Up = false;       // the screen is shown and the signals caught
   int CtrlDown = kCtrlDownKey;
   int AltDown = kAltDownKey;
 };
@@ -523,10 +524,22 @@ Input ReadInput() {
   }
 }
 
+// Shows the screen and catches the signals that would leave the terminal in
+// the screen's modes; a screen kept up between two dialogs stays as it is.
+void EnterScreen() {
+  if (g_terminal.Up) return;
+  CatchSignals();
+  g_terminal.Up = true;
+  clearok(curscr, TRUE);
+}
+
 // Leaves the screen, so that the terminal is as the shell had it.
 void LeaveScreen() {
+  if (!g_terminal.Up) return;
   curs_set(1);
   endwin();
+  ReleaseSignals();
+  g_terminal.Up = false;
 }
 
 // Acts on a signal noted while the screen was up: stops (and comes back to a
@@ -537,13 +550,10 @@ void ActOnSignal() {
   g_signal = 0;
   LeaveScreen();
   if (signal == SIGTSTP) {
-    std::signal(SIGTSTP, SIG_DFL);
-    std::raise(SIGTSTP);  // stopped here until continued
-    CatchSignals();
-    clearok(curscr, TRUE);
+    std::raise(SIGTSTP);  // stopped here, as the shell expects, until continued
+    EnterScreen();
     return;
   }
-  ReleaseSignals();
   std::signal(signal, SIG_DFL);
   std::raise(signal);
   std::_Exit(128 + signal);
@@ -755,13 +765,13 @@ void RememberFields(const DialogCall& call, const DialogForm& form) {
   }
 }
 
-int RunDialog(const DialogCall& call) {
-  CatchSignals();
+// Runs the dialog of `call` on the screen until a key closes it; the form
+// holds what the person did.
+int RunDialog(const DialogCall& call, DialogForm& form) {
+  EnterScreen();
   wtimeout(stdscr, kPollMilliseconds);
-  clearok(curscr, TRUE);
   const DialogFrame opened = PlaceDialog(call.X1, call.Y1, call.X2, call.Y2, COLS, LINES);
-  DialogForm form = OpenForm(call.Items, call.Count, opened.Width);
-  int closed = -1;
+  form = OpenForm(call.Items, call.Count, opened.Width);
   while (true) {
     const DialogFrame frame = PlaceDialog(call.X1, call.Y1, call.X2, call.Y2, COLS, LINES);
     const bool fits = Fits(frame);
@@ -776,24 +786,14 @@ int RunDialog(const DialogCall& call) {
     if (in.What == Input::Redraw) clearok(curscr, TRUE);
     if (in.What != Input::Key) continue;
     if (!fits) {
-      if (in.Press.Key == DialogKey::Cancel) break;
+      if (in.Press.Key == DialogKey::Cancel) return -1;
       continue;
     }
     const KeyResult result = HandleKey(form, call.Items, call.Count, in.Press);
     if (result.Outcome == KeyOutcome::ShowHelp) ShowHelp(call, form);
     if (result.Outcome == KeyOutcome::ShowHistory) ShowHistory(call, form);
-    if (result.Outcome == KeyOutcome::Close) {
-      closed = result.Closed;
-      break;
-    }
+    if (result.Outcome == KeyOutcome::Close) return result.Closed;
   }
-  LeaveScreen();
-  ReleaseSignals();
-  if (closed >= 0) {
-    WriteBack(form, call.Items, call.Count);
-    if (IsDefaultButton(call.Items, call.Count, closed)) RememberFields(call, form);
-  }
-  return closed;
 }
 
 }  // namespace
@@ -849,6 +849,7 @@ bool StartTerminalDialog(std::string& error) {
 }
 
 void StopTerminalDialog() {
+  LeaveScreen();
   if (g_terminal.Screen != nullptr) {
     if (!isendwin()) endwin();
     delscreen(g_terminal.Screen);
@@ -864,7 +865,15 @@ int AnswerOnTerminal(const ConsoleOptions& options, const DialogCall& call) {
   const int answered = PrepareScreenRound(options, call);
   if (answered >= 0) return answered;
   if (g_terminal.Screen == nullptr || call.Items == nullptr || call.Count <= 0) return -1;
-  return RunDialog(call);
+  DialogForm form;
+  const int closed = RunDialog(call, form);
+  if (closed >= 0) WriteBack(form, call.Items, call.Count);
+  // The plug-in's reset shows the dialog again at once: the screen stays up
+  // in between, rather than flashing the shell's screen.
+  if (call.Count == kSelectionDialogItems && closed == kResetButton) return closed;
+  LeaveScreen();
+  if (IsDefaultButton(call.Items, call.Count, closed)) RememberFields(call, form);
+  return closed;
 }
 
 }  // namespace marlit::console

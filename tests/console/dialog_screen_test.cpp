@@ -467,12 +467,13 @@ TEST_F(Screen, AResetRestoresTheDefaultsAndACancelKeepsTheStore) {
   Keys({"BTab"});
   ASSERT_TRUE(WaitForCursor(17, 41));
   Keys({"Enter"});  // reset
-  ASSERT_TRUE(WaitFor([&] { return At(3, 5, 4) == "*.* "; }, "the default mask"));
-  EXPECT_EQ(At(9, 5, 26), std::string(26, ' '));
-  EXPECT_EQ(At(5, 5, 3), "(\u2022)");
-  EXPECT_EQ(At(5, 35, 3), "( )");
-  EXPECT_EQ(At(6, 5, 3), "[ ]");
-  EXPECT_EQ(At(11, 35, 3), "[ ]");
+  EXPECT_TRUE(WaitFor(
+      [&] {
+        return At(3, 5, 4) == "*.* " && At(9, 5, 26) == std::string(26, ' ') &&
+               At(5, 5, 3) == "(\u2022)" && At(5, 35, 3) == "( )" && At(6, 5, 3) == "[ ]" &&
+               At(11, 35, 3) == "[ ]";
+      },
+      "the defaults: mask *.*, no size, select, no clearing, no attribute"));
   EXPECT_TRUE(WaitForCursor(3, 8));  // the focus back in the mask
   Keys({"Escape"});
   EXPECT_EQ(WaitForExit(), 1);
