@@ -314,7 +314,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string root = kRoot;
   if ((mode & 0x20) != 0) {
     const std::string_view text = run.In.Bytes(run.In.Number(1));
-    root.assign(text.data(), strnlen(text.data(), text.size()));
+    root.assign(text.substr(0, text.find('\0')));
   }
   PluginStartupInfo startup{};
   startup.StructSize = sizeof startup;
