@@ -4,6 +4,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sanitizer/common_interface_defs.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -31,6 +32,7 @@ void RemoveScratch() {
     closedir(dir);
   }
   rmdir(g_scratch.c_str());
+  g_scratch.clear();
 }
 
 std::string ScratchBase() {
@@ -47,6 +49,7 @@ std::string ScratchBase() {
 void Require(bool holds, const char* what) {
   if (holds) return;
   std::fprintf(stderr, "marlit fuzz: expectation failed: %s\n", what);
+  RemoveScratch();
   std::abort();
 }
 
@@ -55,7 +58,9 @@ const std::string& ScratchFolder() {
     std::string pattern = ScratchBase() + "/marlit-fuzz-XXXXXX";
     Require(mkdtemp(pattern.data()) != nullptr, "a scratch folder can be made");
     g_scratch = pattern;
+    // Removed at a normal exit, and also when a sanitizer stops the run.
     std::atexit(RemoveScratch);
+    __sanitizer_set_death_callback(RemoveScratch);
   }
   return g_scratch;
 }
