@@ -26,11 +26,11 @@ std::vector<PluginPanelItem> MakePanel() {
   for (int i = 0; i < kItems; ++i) {
     seed = seed * 1103515245u + 12345u;
     const std::string name = "file" + std::to_string(i) + ".dat";
-    test::ItemSpec spec{name.c_str()};
-    spec.Size = seed % (1u << 20);
-    spec.Attributes = (seed >> 8) % 2 ? FILE_ATTRIBUTE_ARCHIVE : FILE_ATTRIBUTE_HIDDEN;
-    spec.Written = start + uint64_t{seed % (5 * 365)} * kTicksPerDay + (seed >> 4) % kTicksPerDay;
-    items.push_back(test::MakeItem(spec));
+    test::ItemWanted wanted{name.c_str()};
+    wanted.Size = seed % (1u << 20);
+    wanted.Attributes = (seed >> 8) % 2 ? FILE_ATTRIBUTE_ARCHIVE : FILE_ATTRIBUTE_HIDDEN;
+    wanted.Written = start + uint64_t{seed % (5 * 365)} * kTicksPerDay + (seed >> 4) % kTicksPerDay;
+    items.push_back(test::MakeItem(wanted));
   }
   return items;
 }

@@ -91,30 +91,31 @@ void TakeText(std::optional<std::string>& field, std::string_view name, std::str
   field = std::string(kept);
 }
 
-bool Apply(const OptionSpec& spec, std::string_view value, ConsoleOptions& o, std::string& error) {
+bool Apply(const OptionSpec& option, std::string_view value, ConsoleOptions& o,
+           std::string& error) {
   uint32_t bits = 0;
   std::string bad;
-  switch (spec.Which) {
+  switch (option.Which) {
     case Key::Mask:
-      TakeText(o.Mask, spec.Name, value, o);
+      TakeText(o.Mask, option.Name, value, o);
       return true;
     case Key::Size:
-      TakeText(o.Size, spec.Name, value, o);
+      TakeText(o.Size, option.Name, value, o);
       return true;
     case Key::Date:
-      TakeText(o.Date, spec.Name, value, o);
+      TakeText(o.Date, option.Name, value, o);
       return true;
     case Key::Time:
-      TakeText(o.Time, spec.Name, value, o);
+      TakeText(o.Time, option.Name, value, o);
       return true;
     case Key::Include:
     case Key::Exclude:
       if (!ParseAttributeList(value, bits, bad)) {
-        error = "--" + std::string(spec.Name) + ": unknown attribute '" + bad +
+        error = "--" + std::string(option.Name) + ": unknown attribute '" + bad +
                 "' (use a,r,h,s,d,c or archive,readonly,hidden,system,directory,compressed)";
         return false;
       }
-      (spec.Which == Key::Include ? o.Include : o.Exclude) = bits;
+      (option.Which == Key::Include ? o.Include : o.Exclude) = bits;
       return true;
     case Key::Select:
       o.Action = 0;
@@ -160,15 +161,15 @@ bool Apply(const OptionSpec& spec, std::string_view value, ConsoleOptions& o, st
 }
 
 const OptionSpec* FindLong(std::string_view name) {
-  for (const OptionSpec& spec : kOptions) {
-    if (name == spec.Name) return &spec;
+  for (const OptionSpec& option : kOptions) {
+    if (name == option.Name) return &option;
   }
   return nullptr;
 }
 
 const OptionSpec* FindShort(char letter) {
-  for (const OptionSpec& spec : kOptions) {
-    if (spec.Short != 0 && spec.Short == letter) return &spec;
+  for (const OptionSpec& option : kOptions) {
+    if (option.Short != 0 && option.Short == letter) return &option;
   }
   return nullptr;
 }
@@ -232,13 +233,13 @@ bool ParseCommandLine(int argc, const char* const* argv, ConsoleOptions& options
     if (!optionsEnded && arg.size() > 2 && arg.substr(0, 2) == "--") {
       const size_t equals = arg.find('=');
       const std::string_view name = arg.substr(2, equals == arg.npos ? arg.npos : equals - 2);
-      const OptionSpec* spec = FindLong(name);
-      if (spec == nullptr) {
+      const OptionSpec* option = FindLong(name);
+      if (option == nullptr) {
         error = "unknown option '--" + std::string(name) + "'";
         return false;
       }
       std::string_view value;
-      if (spec->TakesValue) {
+      if (option->TakesValue) {
         if (equals != arg.npos) {
           value = arg.substr(equals + 1);
         } else if (i + 1 < argc) {
@@ -251,17 +252,17 @@ bool ParseCommandLine(int argc, const char* const* argv, ConsoleOptions& options
         error = "option '--" + std::string(name) + "' takes no value";
         return false;
       }
-      if (!Apply(*spec, value, options, error)) return false;
+      if (!Apply(*option, value, options, error)) return false;
       continue;
     }
     if (!optionsEnded && arg.size() > 1 && arg[0] == '-') {
       for (const char letter : arg.substr(1)) {
-        const OptionSpec* spec = FindShort(letter);
-        if (spec == nullptr) {
+        const OptionSpec* option = FindShort(letter);
+        if (option == nullptr) {
           error = std::string("unknown option '-") + letter + "'";
           return false;
         }
-        if (!Apply(*spec, {}, options, error)) return false;
+        if (!Apply(*option, {}, options, error)) return false;
       }
       continue;
     }

@@ -44,14 +44,14 @@ uint64_t RandomStamp(Random& r) {
 PluginPanelItem RandomItem(Random& r) {
   static const char* const kNames[] = {"a.txt",   "B.TXT",      "c.log",         "noext",
                                        ".hidden", "dir\\x.txt", "long.name.dat", "z"};
-  test::ItemSpec spec{r.Pick(kNames)};
+  test::ItemWanted wanted{r.Pick(kNames)};
   static const uint64_t kSizes[] = {
       0, 1, 1023, 1024, 10240, 1 << 20, 3ull << 30, (4ull << 30) + 1, ~uint64_t{0}};
-  spec.Size = r.Coin() ? r.Pick(kSizes) : r.Below(1 << 22);
-  spec.Attributes = static_cast<uint32_t>(r.Below(1 << 12));
-  spec.Written = RandomStamp(r);
-  spec.Flags = r.Coin() ? static_cast<uint32_t>(r.engine()) : 0;
-  PluginPanelItem item = test::MakeItem(spec);
+  wanted.Size = r.Coin() ? r.Pick(kSizes) : r.Below(1 << 22);
+  wanted.Attributes = static_cast<uint32_t>(r.Below(1 << 12));
+  wanted.Written = RandomStamp(r);
+  wanted.Flags = r.Coin() ? static_cast<uint32_t>(r.engine()) : 0;
+  PluginPanelItem item = test::MakeItem(wanted);
   item.FindData.ftCreationTime = FileTimeOf(RandomStamp(r));
   item.FindData.ftLastAccessTime = FileTimeOf(RandomStamp(r));
   return item;

@@ -14,7 +14,7 @@
 namespace marlit {
 namespace {
 
-using test::ItemSpec;
+using test::ItemWanted;
 using test::MakeItem;
 using test::Stamp;
 
@@ -23,7 +23,7 @@ constexpr uint32_t SEL = PPIF_SELECTED;
 
 // Criteria as a confirmed dialog gives them; attribute sets as bit masks in
 // the stored bit order (bit 0 archive ... bit 5 compressed).
-struct Spec {
+struct DialogInput {
   std::string Size, Date, Time;
   std::string Mask = "*.*";
   uint32_t In = 0, Ex = 0;
@@ -31,27 +31,27 @@ struct Spec {
   bool ClearFirst = false;
 };
 
-SelectionCriteria CriteriaOf(const Spec& spec, const TimeServices& clock) {
+SelectionCriteria CriteriaOf(const DialogInput& input, const TimeServices& clock) {
   SelectionCriteria c{};
-  ParseCriteria(spec.Size, spec.Date, spec.Time, clock, c);
-  std::strncpy(c.Mask, spec.Mask.c_str(), sizeof c.Mask - 1);
+  ParseCriteria(input.Size, input.Date, input.Time, clock, c);
+  std::strncpy(c.Mask, input.Mask.c_str(), sizeof c.Mask - 1);
   for (int bit = 0; bit < kAttributeCount; ++bit) {
-    c.InAttr[bit] = (spec.In >> bit & 1) != 0;
-    c.ExAttr[bit] = (spec.Ex >> bit & 1) != 0;
+    c.InAttr[bit] = (input.In >> bit & 1) != 0;
+    c.ExAttr[bit] = (input.Ex >> bit & 1) != 0;
   }
-  c.Mode = spec.Mode;
-  c.ClearFirst = spec.ClearFirst;
+  c.Mode = input.Mode;
+  c.ClearFirst = input.ClearFirst;
   return c;
 }
 
 constexpr uint32_t BitArchive = 1 << 0, BitReadOnly = 1 << 1, BitHidden = 1 << 2,
                    BitSystem = 1 << 3, BitDirectory = 1 << 4, BitCompressed = 1 << 5;
 
-std::vector<uint32_t> FlagsAfter(std::vector<PluginPanelItem> items, const Spec& spec,
+std::vector<uint32_t> FlagsAfter(std::vector<PluginPanelItem> items, const DialogInput& input,
                                  int biasMinutes = 0) {
   const TimeServices clock = test::FixedClock(biasMinutes);
   PanelInfo panel = test::PanelOf(items);
-  SelectionPass(panel, CriteriaOf(spec, clock), test::TestCmpName, clock);
+  SelectionPass(panel, CriteriaOf(input, clock), test::TestCmpName, clock);
   std::vector<uint32_t> flags;
   for (const PluginPanelItem& item : items) flags.push_back(uint32_t{item.Flags});
   return flags;
@@ -59,24 +59,25 @@ std::vector<uint32_t> FlagsAfter(std::vector<PluginPanelItem> items, const Spec&
 
 // Which items pass: select with clear-first on, so a passing item ends with
 // exactly PPIF_SELECTED and a failing one with 0.
-std::string Passing(const std::vector<PluginPanelItem>& items, Spec spec, int biasMinutes = 0) {
-  spec.Mode = SelectionAction::Select;
-  spec.ClearFirst = true;
+std::string Passing(const std::vector<PluginPanelItem>& items, DialogInput input,
+                    int biasMinutes = 0) {
+  input.Mode = SelectionAction::Select;
+  input.ClearFirst = true;
   std::string out;
-  for (uint32_t f : FlagsAfter(items, spec, biasMinutes)) out += f == SEL ? '1' : '0';
+  for (uint32_t f : FlagsAfter(items, input, biasMinutes)) out += f == SEL ? '1' : '0';
   return out;
 }
 
 TEST(SelectionPass, EmptyPanelTestsNothing) {
   std::vector<PluginPanelItem> none;
   PanelInfo panel = test::PanelOf(none);
-  Spec spec;
-  spec.ClearFirst = true;
+  DialogInput input;
+  input.ClearFirst = true;
   test::g_cmpNameCalls = 0;
   const TimeServices clock = test::FixedClock(0);
-  SelectionPass(panel, CriteriaOf(spec, clock), test::TestCmpName, clock);
+  SelectionPass(panel, CriteriaOf(input, clock), test::TestCmpName, clock);
   panel.ItemsNumber = -3;
-  SelectionPass(panel, CriteriaOf(spec, clock), test::TestCmpName, clock);
+  SelectionPass(panel, CriteriaOf(input, clock), test::TestCmpName, clock);
   EXPECT_EQ(test::g_cmpNameCalls, 0);
 }
 
@@ -84,10 +85,10 @@ TEST(SelectionPass, NegativeCountLeavesItemsAlone) {
   std::vector<PluginPanelItem> items = {MakeItem({"a.txt", 0, 0, 0, 0x5})};
   PanelInfo panel = test::PanelOf(items);
   panel.ItemsNumber = -1;
-  Spec spec;
-  spec.ClearFirst = true;
+  DialogInput input;
+  input.ClearFirst = true;
   const TimeServices clock = test::FixedClock(0);
-  SelectionPass(panel, CriteriaOf(spec, clock), test::TestCmpName, clock);
+  SelectionPass(panel, CriteriaOf(input, clock), test::TestCmpName, clock);
   EXPECT_EQ(uint32_t{items[0].Flags}, 0x5u);
 }
 
@@ -115,22 +116,22 @@ TEST(SelectionPass, ActionsOnFlags) {
       {static_cast<SelectionAction>(-1), true, {SEL, 0, SEL, 0}},
   };
   for (const Row& r : rows) {
-    Spec spec;
-    spec.Mask = "*.txt";
-    spec.Mode = r.Mode;
-    spec.ClearFirst = r.ClearFirst;
-    EXPECT_EQ(FlagsAfter(FlaggedPair(), spec), r.Flags)
+    DialogInput input;
+    input.Mask = "*.txt";
+    input.Mode = r.Mode;
+    input.ClearFirst = r.ClearFirst;
+    EXPECT_EQ(FlagsAfter(FlaggedPair(), input), r.Flags)
         << "mode " << static_cast<int>(r.Mode) << " clear " << r.ClearFirst;
   }
 }
 
 TEST(SelectionPass, MaskThatMatchesNothing) {
-  Spec spec;
-  spec.Mask = "*.none";
-  EXPECT_EQ(FlagsAfter(FlaggedPair(), spec),
+  DialogInput input;
+  input.Mask = "*.none";
+  EXPECT_EQ(FlagsAfter(FlaggedPair(), input),
             (std::vector<uint32_t>{SEL | 0x3, SEL | 0x4, 0x8, 0x10}));
-  spec.ClearFirst = true;
-  EXPECT_EQ(FlagsAfter(FlaggedPair(), spec), (std::vector<uint32_t>{0, 0, 0, 0}));
+  input.ClearFirst = true;
+  EXPECT_EQ(FlagsAfter(FlaggedPair(), input), (std::vector<uint32_t>{0, 0, 0, 0}));
 }
 
 const char* g_lastPattern = nullptr;
@@ -145,7 +146,7 @@ TEST(SelectionPass, MaskAndNameGoToTheHostWhole) {
   std::vector<PluginPanelItem> items = {MakeItem({"dir\\x.txt"})};
   PanelInfo panel = test::PanelOf(items);
   const TimeServices clock = test::FixedClock(0);
-  SelectionCriteria c = CriteriaOf(Spec{}, clock);
+  SelectionCriteria c = CriteriaOf(DialogInput{}, clock);
   SelectionPass(panel, c, RecordingCmpName, clock);
   EXPECT_STREQ(g_lastPattern, "*.*");
   const std::string mask = " a*, b?|c ";
@@ -187,9 +188,9 @@ TEST(SelectionPass, Sizes) {
       {"..99999999999999999999g", "111111"},
   };
   for (const Row& r : rows) {
-    Spec spec;
-    spec.Size = r.Size;
-    EXPECT_EQ(Passing(SizedItems(), spec), r.Passing) << '"' << r.Size << '"';
+    DialogInput input;
+    input.Size = r.Size;
+    EXPECT_EQ(Passing(SizedItems(), input), r.Passing) << '"' << r.Size << '"';
   }
 }
 
@@ -220,10 +221,10 @@ TEST(SelectionPass, Attributes) {
       {BitSystem, BitDirectory, "00100000"},
   };
   for (const Row& r : rows) {
-    Spec spec;
-    spec.In = r.In;
-    spec.Ex = r.Ex;
-    EXPECT_EQ(Passing(AttributedItems(), spec), r.Passing) << "in " << r.In << " ex " << r.Ex;
+    DialogInput input;
+    input.In = r.In;
+    input.Ex = r.Ex;
+    EXPECT_EQ(Passing(AttributedItems(), input), r.Passing) << "in " << r.In << " ex " << r.Ex;
   }
 }
 
@@ -256,10 +257,10 @@ TEST(SelectionPass, LocalZone) {
       {"31-12-25", "23:30", 0, "1"},
   };
   for (const Row& r : rows) {
-    Spec spec;
-    spec.Date = r.Date;
-    spec.Time = r.Time;
-    EXPECT_EQ(Passing(NewYearItem(), spec, r.BiasMinutes), r.Passing)
+    DialogInput input;
+    input.Date = r.Date;
+    input.Time = r.Time;
+    EXPECT_EQ(Passing(NewYearItem(), input, r.BiasMinutes), r.Passing)
         << r.Date << " / " << r.Time << " at bias " << r.BiasMinutes;
   }
 }
@@ -268,11 +269,11 @@ TEST(SelectionPass, DaylightSavingUsesTheBiasInForceNow) {
   // Written at 12:00 UTC in July; tested in January in a zone of UTC+1
   // (UTC+2 in summer): the bias now is +1, so it counts as 13:00.
   const std::vector<PluginPanelItem> items = {MakeItem({"f", 0, 0, Stamp(2026, 7, 15, 12, 0)})};
-  Spec spec;
-  spec.Time = "13";
-  EXPECT_EQ(Passing(items, spec, 60), "1");
-  spec.Time = "14";
-  EXPECT_EQ(Passing(items, spec, 60), "0");
+  DialogInput input;
+  input.Time = "13";
+  EXPECT_EQ(Passing(items, input, 60), "1");
+  input.Time = "14";
+  EXPECT_EQ(Passing(items, input, 60), "0");
 }
 
 // Written on 5 March 2024 at 10:30:20 and on 17 June 2025 at 22:05:00 (UTC,
@@ -307,10 +308,10 @@ TEST(SelectionPass, DatesAndTimes) {
       {"..-6-25", "22..", "01"},
   };
   for (const Row& r : rows) {
-    Spec spec;
-    spec.Date = r.Date;
-    spec.Time = r.Time;
-    EXPECT_EQ(Passing(TwoDays(), spec), r.Passing) << '"' << r.Date << "\" / \"" << r.Time << '"';
+    DialogInput input;
+    input.Date = r.Date;
+    input.Time = r.Time;
+    EXPECT_EQ(Passing(TwoDays(), input), r.Passing) << '"' << r.Date << "\" / \"" << r.Time << '"';
   }
 }
 
@@ -318,11 +319,11 @@ TEST(SelectionPass, ItemOnABoundPassesBothEnds) {
   const std::vector<PluginPanelItem> items = {MakeItem({"f", 0, 0, Stamp(2024, 3, 5)}),
                                               MakeItem({"g", 0, 0, Stamp(2024, 3, 5, 23, 59, 59)})};
   const TimeServices clock = test::FixedClock(0);
-  Spec spec;
-  spec.Date = "5-3-24..";
-  EXPECT_EQ(Passing(items, spec), "11");
-  spec.Date = "..5-3-24";
-  EXPECT_EQ(Passing(items, spec), "11");
+  DialogInput input;
+  input.Date = "5-3-24..";
+  EXPECT_EQ(Passing(items, input), "11");
+  input.Date = "..5-3-24";
+  EXPECT_EQ(Passing(items, input), "11");
   // The same through the item tests and a bound at exactly the item's stamp.
   const DateBound bound{true, Stamp(2024, 3, 5)};
   const ItemWriteTime written{true, Stamp(2024, 3, 5), 0, {}};
@@ -335,9 +336,9 @@ TEST(SelectionPass, DateBoundThatIsNoCalendarDatePassesNothing) {
   const char* const texts[] = {"31-4-25..",       "..31-4-25", "1-13-25..", "..0-5-25",
                                "1-1-25..31-4-25", "29-2-25..", "1.1.99"};
   for (const char* text : texts) {
-    Spec spec;
-    spec.Date = text;
-    EXPECT_EQ(Passing(TwoDays(), spec), "00") << text;
+    DialogInput input;
+    input.Date = text;
+    EXPECT_EQ(Passing(TwoDays(), input), "00") << text;
   }
 }
 
@@ -345,17 +346,17 @@ TEST(SelectionPass, UnconvertibleStampFailsDateAndTimeOnly) {
   const std::vector<PluginPanelItem> items = {
       MakeItem({"f", 0, 0, uint64_t{1} << 63}), MakeItem({"g", 0, 0, ~uint64_t{0}}),
       MakeItem({"h", 0, 0, 0})};  // 1601-01-01 00:00 UTC: shifted west it leaves the range
-  Spec spec;
-  EXPECT_EQ(Passing(items, spec, -120), "111");
+  DialogInput input;
+  EXPECT_EQ(Passing(items, input, -120), "111");
   const char* const dates[] = {"..", "1-1-1601..", "1", "-1-"};
   for (const char* d : dates) {
-    spec.Date = d;
-    EXPECT_EQ(Passing(items, spec, -120), "000") << d;
+    input.Date = d;
+    EXPECT_EQ(Passing(items, input, -120), "000") << d;
   }
-  spec.Date = "";
-  spec.Time = "..";
-  EXPECT_EQ(Passing(items, spec, -120), "000");
-  EXPECT_EQ(Passing(items, spec, 120), "001");
+  input.Date = "";
+  input.Time = "..";
+  EXPECT_EQ(Passing(items, input, -120), "000");
+  EXPECT_EQ(Passing(items, input, 120), "001");
 }
 
 TEST(SelectionPass, OnlyFlagsChange) {
@@ -365,14 +366,14 @@ TEST(SelectionPass, OnlyFlagsChange) {
   items[0].FindData.ftCreationTime = FileTimeOf(123);
   items[1].FindData.ftLastAccessTime = FileTimeOf(456);
   const std::vector<PluginPanelItem> before = items;
-  Spec spec;
-  spec.Size = "..10k";
-  spec.Date = "1-1-24..";
-  spec.Time = "9..11";
-  spec.Mode = SelectionAction::Invert;
+  DialogInput input;
+  input.Size = "..10k";
+  input.Date = "1-1-24..";
+  input.Time = "9..11";
+  input.Mode = SelectionAction::Invert;
   const TimeServices clock = test::FixedClock(0);
   PanelInfo panel = test::PanelOf(items);
-  SelectionPass(panel, CriteriaOf(spec, clock), test::TestCmpName, clock);
+  SelectionPass(panel, CriteriaOf(input, clock), test::TestCmpName, clock);
   for (size_t i = 0; i < items.size(); ++i) {
     EXPECT_NE(uint32_t{items[i].Flags}, uint32_t{before[i].Flags});
     PluginPanelItem restored = items[i];
@@ -383,15 +384,15 @@ TEST(SelectionPass, OnlyFlagsChange) {
 
 TEST(SelectionPass, CreationAndAccessTimesDoNotMatter) {
   std::vector<PluginPanelItem> items = TwoDays();
-  Spec spec;
-  spec.Date = "5-3-24";
-  spec.Time = "10";
-  const std::string expected = Passing(items, spec);
+  DialogInput input;
+  input.Date = "5-3-24";
+  input.Time = "10";
+  const std::string expected = Passing(items, input);
   for (PluginPanelItem& item : items) {
     item.FindData.ftCreationTime = FileTimeOf(Stamp(2025, 6, 17, 22));
     item.FindData.ftLastAccessTime = FileTimeOf(~uint64_t{0});
   }
-  EXPECT_EQ(Passing(items, spec), expected);
+  EXPECT_EQ(Passing(items, input), expected);
   EXPECT_EQ(expected, "10");
 }
 

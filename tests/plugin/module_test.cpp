@@ -23,7 +23,7 @@ namespace marlit {
 namespace {
 
 namespace th = testhost;
-using test::ItemSpec;
+using test::ItemWanted;
 using test::Stamp;
 using th::CloseWindow;
 using th::DialogAction;
@@ -130,7 +130,7 @@ std::vector<int> Commands() {
 
 // A mixed panel: names, sizes, attributes and write times (UTC) of all kinds.
 void MixedPanel() {
-  const ItemSpec specs[] = {
+  const ItemWanted wanted[] = {
       {"readme.txt", 100, A, Stamp(2001, 1, 1, 10, 0), 0},
       {"report.doc", 20480, A | R, Stamp(2005, 6, 15, 18, 30), SEL},
       {"photo.jpg", 3 << 20, A | H, Stamp(2010, 3, 1, 8, 15), 0x1},
@@ -140,7 +140,7 @@ void MixedPanel() {
       {"data.txt", 1024, A, Stamp(2005, 6, 15, 9, 0), 0},
   };
   th::Host.Items.clear();
-  for (const ItemSpec& spec : specs) th::Host.Items.push_back(test::MakeItem(spec));
+  for (const ItemWanted& one : wanted) th::Host.Items.push_back(test::MakeItem(one));
 }
 
 // The members of the host's packed record, copied out to be compared.

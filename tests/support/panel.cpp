@@ -4,14 +4,14 @@
 
 namespace marlit::test {
 
-PluginPanelItem MakeItem(const ItemSpec& spec) {
+PluginPanelItem MakeItem(const ItemWanted& wanted) {
   PluginPanelItem item{};
-  item.FindData.dwFileAttributes = spec.Attributes;
-  item.FindData.ftLastWriteTime = FileTimeOf(spec.Written);
-  item.FindData.nFileSizeHigh = static_cast<uint32_t>(spec.Size >> 32);
-  item.FindData.nFileSizeLow = static_cast<uint32_t>(spec.Size);
-  std::strncpy(item.FindData.cFileName, spec.Name, sizeof item.FindData.cFileName - 1);
-  item.Flags = spec.Flags;
+  item.FindData.dwFileAttributes = wanted.Attributes;
+  item.FindData.ftLastWriteTime = FileTimeOf(wanted.Written);
+  item.FindData.nFileSizeHigh = static_cast<uint32_t>(wanted.Size >> 32);
+  item.FindData.nFileSizeLow = static_cast<uint32_t>(wanted.Size);
+  std::strncpy(item.FindData.cFileName, wanted.Name, sizeof item.FindData.cFileName - 1);
+  item.Flags = wanted.Flags;
   return item;
 }
 

@@ -18,7 +18,7 @@ constexpr uint32_t D = FILE_ATTRIBUTE_DIRECTORY;
 constexpr uint32_t C = FILE_ATTRIBUTE_COMPRESSED;
 }  // namespace attr
 
-struct ItemSpec {
+struct ItemWanted {
   const char* Name;
   uint64_t Size = 0;
   uint32_t Attributes = 0;
@@ -26,7 +26,7 @@ struct ItemSpec {
   uint32_t Flags = 0;
 };
 
-PluginPanelItem MakeItem(const ItemSpec& spec);
+PluginPanelItem MakeItem(const ItemWanted& wanted);
 
 // A panel over the given items; it points into `items`, which must outlive it.
 PanelInfo PanelOf(std::vector<PluginPanelItem>& items);
