@@ -173,7 +173,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
           "a pattern matches as the model does");
   std::string_view leaf = name;
   if (skipPath != 0) {
-    const size_t slash = leaf.find_last_of("/\\");
+    const size_t slash = leaf.find_last_of('/');
     if (slash != std::string_view::npos) leaf.remove_prefix(slash + 1);
   }
   const int matched = marlit::console::ConsoleCmpName(mask.c_str(), name.c_str(), skipPath);

@@ -123,7 +123,8 @@ int MARLIT_WINAPI ConsoleCmpName(const char* pattern, const char* name, int skip
   if (pattern == nullptr || name == nullptr) return 0;
   std::string_view subject(name);
   if (skipPath != 0) {
-    const size_t slash = subject.find_last_of("/\\");
+    // On Linux '/' alone separates directories; '\\' may stand in a name.
+    const size_t slash = subject.find_last_of('/');
     if (slash != std::string_view::npos) subject.remove_prefix(slash + 1);
   }
   return MatchMask(pattern, subject) ? 1 : 0;

@@ -22,7 +22,7 @@ bool MatchPattern(std::string_view pattern, std::string_view name);
 bool MatchMask(std::string_view mask, std::string_view name);
 
 // The CmpName service: non-zero when the mask matches the name; with skipPath
-// the name's directory part (up to the last '/' or '\') is left out first.
+// the name's directory part (up to the last '/') is left out first.
 int MARLIT_WINAPI ConsoleCmpName(const char* pattern, const char* name, int skipPath);
 
 }  // namespace marlit::console
