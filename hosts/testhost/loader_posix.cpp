@@ -37,31 +37,18 @@ void RemoveDirectory() {
 
 }  // namespace
 
-bool LoadModule(const char* path, Module& module, std::string& error) {
-  module = Module{};
-  void* handle = dlopen(path, RTLD_NOW | RTLD_LOCAL);
-  if (handle == nullptr) {
+void* OpenLibrary(const char* path, std::string& error) {
+  void* library = dlopen(path, RTLD_NOW | RTLD_LOCAL);
+  if (library == nullptr) {
     const char* reason = dlerror();
     error = reason != nullptr ? reason : "dlopen failed";
-    return false;
   }
-  module.Handle = handle;
-  module.SetStartupInfo = reinterpret_cast<SetStartupInfoEntry>(dlsym(handle, "SetStartupInfo"));
-  module.GetPluginInfo = reinterpret_cast<GetPluginInfoEntry>(dlsym(handle, "GetPluginInfo"));
-  module.OpenPlugin = reinterpret_cast<OpenPluginEntry>(dlsym(handle, "OpenPlugin"));
-  if (module.SetStartupInfo == nullptr || module.GetPluginInfo == nullptr ||
-      module.OpenPlugin == nullptr) {
-    error = "an entry point is missing";
-    UnloadModule(module);
-    return false;
-  }
-  return true;
+  return library;
 }
 
-void UnloadModule(Module& module) {
-  if (module.Handle != nullptr) dlclose(module.Handle);
-  module = Module{};
-}
+void* FindInLibrary(void* library, const char* name) { return dlsym(library, name); }
+
+void CloseLibrary(void* library) { dlclose(library); }
 
 void PrepareRegistry() {
   if (g_directory.empty()) {

@@ -23,37 +23,19 @@ std::string WindowsPath(const char* path) {
   return result;
 }
 
-template <typename Entry>
-Entry Find(HMODULE module, const char* name) {
-  return reinterpret_cast<Entry>(reinterpret_cast<void*>(GetProcAddress(module, name)));
-}
-
 }  // namespace
 
-bool LoadModule(const char* path, Module& module, std::string& error) {
-  module = Module{};
-  HMODULE handle = LoadLibraryA(WindowsPath(path).c_str());
-  if (handle == nullptr) {
-    error = "LoadLibrary failed with error " + std::to_string(GetLastError());
-    return false;
-  }
-  module.Handle = handle;
-  module.SetStartupInfo = Find<SetStartupInfoEntry>(handle, "SetStartupInfo");
-  module.GetPluginInfo = Find<GetPluginInfoEntry>(handle, "GetPluginInfo");
-  module.OpenPlugin = Find<OpenPluginEntry>(handle, "OpenPlugin");
-  if (module.SetStartupInfo == nullptr || module.GetPluginInfo == nullptr ||
-      module.OpenPlugin == nullptr) {
-    error = "an entry point is missing";
-    UnloadModule(module);
-    return false;
-  }
-  return true;
+void* OpenLibrary(const char* path, std::string& error) {
+  HMODULE library = LoadLibraryA(WindowsPath(path).c_str());
+  if (library == nullptr) error = "LoadLibrary failed with error " + std::to_string(GetLastError());
+  return library;
 }
 
-void UnloadModule(Module& module) {
-  if (module.Handle != nullptr) FreeLibrary(static_cast<HMODULE>(module.Handle));
-  module = Module{};
+void* FindInLibrary(void* library, const char* name) {
+  return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(library), name));
 }
+
+void CloseLibrary(void* library) { FreeLibrary(static_cast<HMODULE>(library)); }
 
 void PrepareRegistry() {}
 

@@ -166,4 +166,34 @@ int MARLIT_WINAPI HostCmpName(const char* pattern, const char* name, int skipPat
   return test::TestCmpName(pattern, name, skipPath);
 }
 
+bool LoadModule(const char* path, Module& module, std::string& error) {
+  module = Module{};
+  module.Handle = OpenLibrary(path, error);
+  if (module.Handle == nullptr) return false;
+  module.SetStartupInfo =
+      reinterpret_cast<SetStartupInfoEntry>(FindInLibrary(module.Handle, "SetStartupInfo"));
+  module.GetPluginInfo =
+      reinterpret_cast<GetPluginInfoEntry>(FindInLibrary(module.Handle, "GetPluginInfo"));
+  module.OpenPlugin = reinterpret_cast<OpenPluginEntry>(FindInLibrary(module.Handle, "OpenPlugin"));
+  if (module.SetStartupInfo == nullptr || module.GetPluginInfo == nullptr ||
+      module.OpenPlugin == nullptr) {
+    error = "an entry point is missing";
+    UnloadModule(module);
+    return false;
+  }
+  return true;
+}
+
+void UnloadModule(Module& module) {
+  if (module.Handle != nullptr) CloseLibrary(module.Handle);
+  module = Module{};
+}
+
+bool StartModule(const char* path, Module& module, std::string& error) {
+  if (!LoadModule(path, module, error)) return false;
+  const PluginStartupInfo startup = MakeStartupInfo();
+  module.SetStartupInfo(&startup);
+  return true;
+}
+
 }  // namespace marlit::testhost

@@ -123,6 +123,16 @@ struct Module {
 bool LoadModule(const char* path, Module& module, std::string& error);
 void UnloadModule(Module& module);
 
+// Loads the module and hands it the host's service table, as the host does
+// right after loading.
+bool StartModule(const char* path, Module& module, std::string& error);
+
+// What the platform gives for loading (dlopen or LoadLibrary): open a library
+// (null with a reason in error), find a name in it (null when missing), close.
+void* OpenLibrary(const char* path, std::string& error);
+void* FindInLibrary(void* library, const char* name);
+void CloseLibrary(void* library);
+
 // The registry of the build. PrepareRegistry makes it ready for a test whose
 // values live under rootKey; RemoveRegistryKey removes them afterwards.
 void PrepareRegistry();

@@ -9,7 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "dialog_check.h"
 #include "plugin/module.h"
+#include "support/settings_check.h"
 #include "testhost/testhost.h"
 
 namespace marlit {
@@ -37,12 +39,6 @@ int StateOf(const FarDialogItem& item) { return item.Selected; }
 std::string HistoryOf(const FarDialogItem& item) {
   const char* history = item.History;
   return history != nullptr ? history : "(null)";
-}
-
-SettingsValues Defaults() {
-  SettingsValues values{};
-  std::strcpy(values.Mask, "*.*");
-  return values;
 }
 
 // The items as a run shows them first.
@@ -236,7 +232,7 @@ TEST_F(DialogTest, LoadedValuesSetTheStates) {
   for (const FillCase& c : cases) {
     SCOPED_TRACE("mode " + std::to_string(c.Mode) + " in " + std::to_string(c.InAttr) + " ex " +
                  std::to_string(c.ExAttr));
-    SettingsValues values = Defaults();
+    SettingsValues values = test::DefaultSettings();
     values.ClearFirst = c.ClearFirst;
     values.Mode = c.Mode;
     values.InAttr = c.InAttr;
@@ -336,19 +332,31 @@ TEST_F(DialogTest, StatesAreReadBack) {
   using th::SetState;
   using th::Toggle;
   const ReadCase cases[] = {
-      {"unchanged defaults", Defaults(), {}, 0, 0, 0, 0},
-      {"deselect chosen", Defaults(), {Radio(5)}, 0, 1, 0, 0},
-      {"invert chosen", Defaults(), {Radio(6)}, 0, 2, 0, 0},
+      {"unchanged defaults", test::DefaultSettings(), {}, 0, 0, 0, 0},
+      {"deselect chosen", test::DefaultSettings(), {Radio(5)}, 0, 1, 0, 0},
+      {"invert chosen", test::DefaultSettings(), {Radio(6)}, 0, 2, 0, 0},
       {"mode 7: all off is invert", {0, 7, 0, 0, "*.*", "", "", ""}, {}, 0, 2, 0, 0},
       {"mode 7, then deselect", {0, 7, 0, 0, "*.*", "", "", ""}, {Radio(5)}, 0, 1, 0, 0},
-      {"select and deselect both on", Defaults(), {SetState(5, 1)}, 0, 0, 0, 0},
-      {"invert is not asked", Defaults(), {SetState(4, 0), SetState(6, 0)}, 0, 2, 0, 0},
+      {"select and deselect both on", test::DefaultSettings(), {SetState(5, 1)}, 0, 0, 0, 0},
+      {"invert is not asked",
+       test::DefaultSettings(),
+       {SetState(4, 0), SetState(6, 0)},
+       0,
+       2,
+       0,
+       0},
       {"clear-first 5 kept", {5, 0, 0, 0, "*.*", "", "", ""}, {}, 5, 0, 0, 0},
-      {"clear-first set by the host", Defaults(), {SetState(7, -2)}, 0xfffffffe, 0, 0, 0},
+      {"clear-first set by the host",
+       test::DefaultSettings(),
+       {SetState(7, -2)},
+       0xfffffffe,
+       0,
+       0,
+       0},
       {"in 0x41 saved 0x1", {0, 0, 0x41, 0, "*.*", "", "", ""}, {}, 0, 0, 0x1, 0},
       {"ex 0xff saved 0x3f", {0, 0, 0, 0xff, "*.*", "", "", ""}, {}, 0, 0, 0, 0x3f},
       {"boxes toggled",
-       Defaults(),
+       test::DefaultSettings(),
        {Toggle(21), Toggle(17), Toggle(23), SetState(27, 9)},
        0,
        0,
@@ -391,7 +399,7 @@ TEST_F(DialogTest, TextsAreCutForSavingButKeptWholeForTheRun) {
     for (size_t i = 0; i < text.size(); ++i) text[i] = static_cast<char>('0' + i % 10);
     DialogItemTemplate copy[kDialogItemCount];
     FarDialogItem items[kDialogItemCount];
-    BuildItems(Defaults(), copy, items);
+    BuildItems(test::DefaultSettings(), copy, items);
     Apply({th::SetText(c.Item, text)}, items);
     DialogResult result{};
     std::memset(&result.Values, 0x5a, sizeof result.Values);
@@ -419,7 +427,7 @@ TEST_F(DialogTest, TextsAreCutForSavingButKeptWholeForTheRun) {
 TEST_F(DialogTest, AFieldTheHostLeftUnterminatedIsReadAs511Characters) {
   DialogItemTemplate copy[kDialogItemCount];
   FarDialogItem items[kDialogItemCount];
-  BuildItems(Defaults(), copy, items);
+  BuildItems(test::DefaultSettings(), copy, items);
   std::memset(items[kMaskItem].Data, 'm', sizeof items[kMaskItem].Data);
   std::memset(items[kSizeItem].Data, '7', sizeof items[kSizeItem].Data);
   DialogResult result{};
@@ -435,16 +443,9 @@ TEST_F(DialogTest, AFieldTheHostLeftUnterminatedIsReadAs511Characters) {
 TEST_F(DialogTest, TheHostIsAskedForTheCentredDialogWithItsHelpTopic) {
   th::Host.Script = {th::Press(kConfirmItem)};
   DialogResult result{};
-  RunSelectionDialog(Defaults(), result);
+  RunSelectionDialog(test::DefaultSettings(), result);
   ASSERT_EQ(th::Host.Dialogs.size(), 1u);
-  const th::ShownDialog& shown = th::Host.Dialogs[0];
-  EXPECT_EQ(shown.ModuleNumber, th::Host.ModuleNumber);
-  EXPECT_EQ(shown.X1, -1);
-  EXPECT_EQ(shown.Y1, -1);
-  EXPECT_EQ(shown.X2, 70);
-  EXPECT_EQ(shown.Y2, 20);
-  EXPECT_EQ(shown.HelpTopic, "Contents");
-  EXPECT_EQ(shown.ItemsNumber, 33);
+  th::ExpectSelectionDialogCall(th::Host.Dialogs[0]);
 }
 
 struct RunCase {
@@ -475,7 +476,7 @@ TEST_F(DialogTest, OnlyTheConfirmButtonConfirmsAndTheResetButtonShowsItAgain) {
     DialogResult result{};
     result.Outcome =
         c.Outcome == DialogOutcome::Confirmed ? DialogOutcome::Abandoned : DialogOutcome::Confirmed;
-    RunSelectionDialog(Defaults(), result);
+    RunSelectionDialog(test::DefaultSettings(), result);
     EXPECT_EQ(result.Outcome, c.Outcome);
     EXPECT_EQ(th::Host.Dialogs.size(), c.Shown);
     EXPECT_FALSE(th::Host.ScriptRanOut);
@@ -489,15 +490,9 @@ TEST_F(DialogTest, AConfirmAfterAResetReadsTheDefaultsAndWhatWasTypedSince) {
   DialogResult result{};
   RunSelectionDialog(loaded, result);
   ASSERT_EQ(result.Outcome, DialogOutcome::Confirmed);
-  const SettingsValues& v = result.Values;
-  EXPECT_EQ(v.ClearFirst, 0u);
-  EXPECT_EQ(v.Mode, 0u);
-  EXPECT_EQ(v.InAttr, 0u);
-  EXPECT_EQ(v.ExAttr, 0u);
-  EXPECT_STREQ(v.Mask, "*.*");
-  EXPECT_STREQ(v.Size, "");
-  EXPECT_STREQ(v.Time, "12:00");
-  EXPECT_STREQ(v.Date, "");
+  SettingsValues expected = test::DefaultSettings();
+  std::strcpy(expected.Time, "12:00");
+  test::ExpectSameSettings(result.Values, expected);
   EXPECT_STREQ(result.TimeText, "12:00");
 }
 

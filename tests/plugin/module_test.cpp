@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "dialog_check.h"
 #include "settings/settings.h"
 #include "support/fake_clock.h"
 #include "support/panel.h"
@@ -62,9 +63,7 @@ class ModuleTest : public ::testing::Test {
     // The test reads and writes the same store as the module does.
     ASSERT_TRUE(FormPluginKeyPath(rootKey_.c_str()));
     std::string error;
-    ASSERT_TRUE(th::LoadModule(MARLIT_MODULE_FILE, module_, error)) << error;
-    const PluginStartupInfo startup = th::MakeStartupInfo();
-    module_.SetStartupInfo(&startup);
+    ASSERT_TRUE(th::StartModule(MARLIT_MODULE_FILE, module_, error)) << error;
   }
 
   void TearDown() override {
@@ -347,13 +346,7 @@ TEST_F(ModuleTest, AFirstRunShowsTheDefaultsWithTheFocusInTheMaskField) {
   EXPECT_EQ(Run({Press(kCancel)}), kNoPanel);
   ASSERT_EQ(th::Host.Dialogs.size(), 1u);
   const th::ShownDialog& shown = th::Host.Dialogs[0];
-  EXPECT_EQ(shown.ModuleNumber, th::Host.ModuleNumber);
-  EXPECT_EQ(shown.X1, -1);
-  EXPECT_EQ(shown.Y1, -1);
-  EXPECT_EQ(shown.X2, 70);
-  EXPECT_EQ(shown.Y2, 20);
-  EXPECT_EQ(shown.HelpTopic, "Contents");
-  ASSERT_EQ(shown.ItemsNumber, 33);
+  th::ExpectSelectionDialogCall(shown);
   ASSERT_EQ(shown.Items.size(), 33u);
   EXPECT_EQ(shown.Items[kMask].Data, "*.*");
   EXPECT_EQ(shown.Items[kSize].Data, "");

@@ -54,14 +54,7 @@ SettingsValues Unusual() {
 }
 
 void ExpectDefaults(const SettingsValues& values) {
-  EXPECT_EQ(values.ClearFirst, 0u);
-  EXPECT_EQ(values.Mode, 0u);
-  EXPECT_EQ(values.InAttr, 0u);
-  EXPECT_EQ(values.ExAttr, 0u);
-  EXPECT_STREQ(values.Mask, "*.*");
-  EXPECT_STREQ(values.Date, "");
-  EXPECT_STREQ(values.Time, "");
-  EXPECT_STREQ(values.Size, "");
+  test::ExpectSameSettings(values, test::DefaultSettings());
 }
 
 // ---- Loading and saving the eight values --------------------------------------------
@@ -181,14 +174,12 @@ TEST_F(SettingsTest, EachValueFailsOnItsOwn) {
   SetString(kRoot, "", "Size", "10K");
   SettingsValues values;
   LoadSettings(values);
-  EXPECT_EQ(values.ClearFirst, 1u);
-  EXPECT_EQ(values.Mode, 0u);
-  EXPECT_EQ(values.InAttr, 0x21u);
-  EXPECT_EQ(values.ExAttr, 0u);
-  EXPECT_STREQ(values.Mask, "*.*");
-  EXPECT_STREQ(values.Date, "1.2.2003");
-  EXPECT_STREQ(values.Time, "");
-  EXPECT_STREQ(values.Size, "10K");
+  SettingsValues expected = test::DefaultSettings();
+  expected.ClearFirst = 1;
+  expected.InAttr = 0x21;
+  std::strcpy(expected.Date, "1.2.2003");
+  std::strcpy(expected.Size, "10K");
+  test::ExpectSameSettings(values, expected);
 }
 
 // A root key of 73 characters does not fit the key path with "\Marlit": the

@@ -88,9 +88,7 @@ class StoreFaults : public ::testing::Test {
     ASSERT_EQ(setenv("MARLIT_REGISTRY", File.c_str(), 1), 0);
     ASSERT_TRUE(th::ResetHost(nullptr, "Software\\MarlitFaults"));
     std::string error;
-    ASSERT_TRUE(th::LoadModule(MARLIT_MODULE_FILE, Module, error)) << error;
-    const PluginStartupInfo startup = th::MakeStartupInfo();
-    Module.SetStartupInfo(&startup);
+    ASSERT_TRUE(th::StartModule(MARLIT_MODULE_FILE, Module, error)) << error;
   }
 
   void TearDown() override {

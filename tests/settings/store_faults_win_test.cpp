@@ -92,9 +92,7 @@ class RefusedKey : public ::testing::TestWithParam<RefusalCase> {
     RemoveKeys();
     ASSERT_TRUE(th::ResetHost(nullptr, Root));
     std::string error;
-    ASSERT_TRUE(th::LoadModule(MARLIT_MODULE_FILE, Module, error)) << error;
-    const PluginStartupInfo startup = th::MakeStartupInfo();
-    Module.SetStartupInfo(&startup);
+    ASSERT_TRUE(th::StartModule(MARLIT_MODULE_FILE, Module, error)) << error;
   }
 
   void TearDown() override {

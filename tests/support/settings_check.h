@@ -7,6 +7,13 @@
 
 namespace marlit::test {
 
+// The values a first run loads and a reset shows.
+inline SettingsValues DefaultSettings() {
+  SettingsValues values{};
+  values.Mask[0] = '*', values.Mask[1] = '.', values.Mask[2] = '*';
+  return values;
+}
+
 inline void ExpectSameSettings(const SettingsValues& got, const SettingsValues& want) {
   EXPECT_EQ(got.ClearFirst, want.ClearFirst);
   EXPECT_EQ(got.Mode, want.Mode);
