@@ -15,8 +15,8 @@
 #include <string_view>
 #include <vector>
 
+#include "console/wildcard.h"
 #include "fuzz_support.h"
-#include "wildcard.h"
 
 namespace {
 

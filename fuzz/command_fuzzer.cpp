@@ -32,12 +32,12 @@
 #include <string_view>
 #include <vector>
 
+#include "console/wildcard.h"
 #include "dialog/dialog.h"
 #include "fuzz_support.h"
-#include "plugin/host.h"
-#include "plugin/module.h"
+#include "host/module.h"
+#include "host/records.h"
 #include "settings/settings.h"
-#include "wildcard.h"
 
 extern "C" {
 void SetStartupInfo(const marlit::PluginStartupInfo* Info);

@@ -16,8 +16,8 @@
 #include <vector>
 
 #include "fuzz_support.h"
+#include "host/module.h"
 #include "platform/registry.h"
-#include "plugin/module.h"
 #include "settings/settings.h"
 
 namespace {

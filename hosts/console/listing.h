@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "plugin/host.h"
+#include "host/records.h"
 
 namespace marlit::console {
 

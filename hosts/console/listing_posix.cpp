@@ -18,7 +18,7 @@
 #include <system_error>
 #include <thread>
 
-#include "listing.h"
+#include "console/listing.h"
 #include "platform/text.h"
 
 namespace marlit::console {

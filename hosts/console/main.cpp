@@ -6,14 +6,14 @@
 #include <cstdlib>
 #include <string>
 
-#include "dialog_history.h"
-#include "dialog_tty.h"
-#include "listing.h"
-#include "messages.h"
-#include "options.h"
-#include "plugin_loader.h"
-#include "selection_io.h"
-#include "session.h"
+#include "console/dialog/history.h"
+#include "console/dialog/tty.h"
+#include "console/listing.h"
+#include "console/messages.h"
+#include "console/options.h"
+#include "console/plugin_loader.h"
+#include "console/selection_io.h"
+#include "console/session.h"
 
 namespace {
 

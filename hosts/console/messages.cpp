@@ -1,4 +1,4 @@
-#include "messages.h"
+#include "console/messages.h"
 
 #include <cstdlib>
 #include <vector>

@@ -1,4 +1,4 @@
-#include "options.h"
+#include "console/options.h"
 
 #include <cstring>
 

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "plugin/host.h"
+#include "host/records.h"
 
 namespace marlit::console {
 

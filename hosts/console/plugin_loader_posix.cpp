@@ -4,7 +4,7 @@
 #include <limits.h>
 #include <unistd.h>
 
-#include "plugin_loader.h"
+#include "console/plugin_loader.h"
 
 namespace marlit::console {
 

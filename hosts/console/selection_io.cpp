@@ -1,11 +1,11 @@
-#include "selection_io.h"
+#include "console/selection_io.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
 
-#include "listing.h"
+#include "console/listing.h"
 #include "platform/text.h"
 
 namespace marlit::console {

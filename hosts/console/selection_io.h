@@ -9,8 +9,8 @@
 #include <string_view>
 #include <vector>
 
-#include "options.h"
-#include "plugin/host.h"
+#include "console/options.h"
+#include "host/records.h"
 
 namespace marlit::console {
 

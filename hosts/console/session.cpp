@@ -1,12 +1,12 @@
-#include "session.h"
+#include "console/session.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <map>
 
+#include "console/selection_io.h"
+#include "console/wildcard.h"
 #include "platform/text.h"
-#include "selection_io.h"
-#include "wildcard.h"
 
 namespace marlit::console {
 

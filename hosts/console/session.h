@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "dialog_answer.h"
-#include "options.h"
-#include "plugin/host.h"
+#include "console/dialog/answer.h"
+#include "console/options.h"
+#include "host/records.h"
 
 namespace marlit::console {
 

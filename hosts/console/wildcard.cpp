@@ -1,4 +1,4 @@
-#include "wildcard.h"
+#include "console/wildcard.h"
 
 #include <cstddef>
 

@@ -5,7 +5,7 @@
 
 #include <string_view>
 
-#include "plugin/host.h"
+#include "host/records.h"
 
 namespace marlit::console {
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "plugin/host.h"
+#include "host/records.h"
 
 namespace marlit::testhost {
 

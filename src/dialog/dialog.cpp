@@ -4,8 +4,8 @@
 #include <string_view>
 
 #include "engine/criteria.h"
+#include "host/module.h"
 #include "platform/text.h"
-#include "plugin/module.h"
 
 namespace marlit {
 

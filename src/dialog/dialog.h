@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "plugin/host.h"
+#include "host/records.h"
 #include "settings/settings.h"
 
 namespace marlit {

@@ -9,8 +9,8 @@
 #include <cstdint>
 #include <string_view>
 
+#include "host/records.h"
 #include "platform/clock.h"
-#include "plugin/host.h"
 
 namespace marlit {
 

@@ -5,8 +5,8 @@
 #include <cstdint>
 
 #include "engine/criteria.h"
+#include "host/records.h"
 #include "platform/clock.h"
-#include "plugin/host.h"
 
 namespace marlit {
 

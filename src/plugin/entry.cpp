@@ -7,10 +7,10 @@
 #include "dialog/dialog.h"
 #include "engine/criteria.h"
 #include "engine/selection.h"
+#include "host/module.h"
+#include "host/records.h"
 #include "platform/clock.h"
 #include "platform/text.h"
-#include "plugin/host.h"
-#include "plugin/module.h"
 #include "settings/settings.h"
 
 namespace marlit {

@@ -6,8 +6,8 @@
 #include <cstring>
 #include <string_view>
 
+#include "host/module.h"
 #include "platform/text.h"
-#include "plugin/module.h"
 
 namespace marlit {
 namespace {

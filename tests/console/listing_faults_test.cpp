@@ -20,8 +20,8 @@
 #include <string_view>
 #include <vector>
 
-#include "listing.h"
-#include "wildcard.h"
+#include "console/listing.h"
+#include "console/wildcard.h"
 
 namespace {
 

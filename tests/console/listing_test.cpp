@@ -1,6 +1,6 @@
 // The console panel's records: the attribute mapping, time stamps and the
 // names a record can hold.
-#include "listing.h"
+#include "console/listing.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

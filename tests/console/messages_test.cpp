@@ -1,5 +1,5 @@
 // The texts the console host serves through GetMsg.
-#include "messages.h"
+#include "console/messages.h"
 
 #include <gtest/gtest.h>
 

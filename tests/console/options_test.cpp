@@ -1,5 +1,5 @@
 // The console host's command line and the dialog answers it gives.
-#include "options.h"
+#include "console/options.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "dialog_answer.h"
+#include "console/dialog/answer.h"
 #include "labels.h"
 
 namespace marlit::console {

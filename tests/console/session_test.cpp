@@ -1,6 +1,6 @@
 // The host services of the console host, called as the plug-in calls them,
 // and the text forms of its selection.
-#include "session.h"
+#include "console/session.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
+#include "console/listing.h"
+#include "console/selection_io.h"
 #include "labels.h"
-#include "listing.h"
-#include "selection_io.h"
 
 namespace marlit::console {
 namespace {

@@ -1,6 +1,6 @@
 // The console host's wildcard rules, as the plug-in meets them through
 // CmpName.
-#include "wildcard.h"
+#include "console/wildcard.h"
 
 #include <gtest/gtest.h>
 

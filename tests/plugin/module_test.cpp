@@ -3,7 +3,7 @@
 // under Wine), its values kept in the registry of the build. The same
 // scenarios run in both builds. The zone is fixed to UTC by the test's
 // environment, so item stamps and the module's local times agree.
-#include "plugin/module.h"
+#include "host/module.h"
 
 #include <gtest/gtest.h>
 
@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "dialog_check.h"
 #include "settings/settings.h"
+#include "support/dialog_check.h"
 #include "support/fake_clock.h"
 #include "support/panel.h"
 #include "support/settings_check.h"

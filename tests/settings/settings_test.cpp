@@ -8,9 +8,9 @@
 #include <filesystem>
 #include <string>
 
+#include "host/module.h"
 #include "platform/registry.h"
-#include "plugin/module.h"
-#include "sandbox.h"
+#include "support/sandbox.h"
 #include "support/settings_check.h"
 
 namespace marlit {

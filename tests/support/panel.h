@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "plugin/host.h"
+#include "host/records.h"
 
 namespace marlit::test {
 

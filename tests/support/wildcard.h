@@ -2,7 +2,7 @@
 // without case, "*.*" matching every name, the directory part skipped.
 #pragma once
 
-#include "plugin/host.h"
+#include "host/records.h"
 
 namespace marlit::test {
 

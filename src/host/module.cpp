@@ -1,4 +1,4 @@
-#include "plugin/module.h"
+#include "host/module.h"
 
 #include "platform/text.h"
 

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "dialog_check.h"
-#include "plugin/module.h"
+#include "host/module.h"
+#include "support/dialog_check.h"
 #include "support/settings_check.h"
 #include "testhost/testhost.h"
 

@@ -1,7 +1,7 @@
 // The terminal dialog's working parts that need no screen: item texts split
 // into characters, hotkey marks, where each item of a FarDialogItem array
 // stands, and what each key does to a dialog being filled in. The screen
-// (dialog_tty.cpp) draws from the item records and these, and feeds keys in.
+// (tty_posix.cpp) draws from the item records and these, and feeds keys in.
 #pragma once
 
 #include <cstddef>
@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "plugin/host.h"
+#include "host/records.h"
 
 namespace marlit::console {
 

@@ -23,9 +23,9 @@
 #include <vector>
 
 #include "common/lang_file.h"
-#include "dialog_form.h"
-#include "dialog_help.h"
-#include "labels.h"
+#include "console/dialog/form.h"
+#include "console/dialog/help.h"
+#include "console/labels.h"
 
 extern char** environ;
 

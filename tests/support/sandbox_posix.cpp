@@ -4,7 +4,7 @@
 
 #include <filesystem>
 
-#include "sandbox.h"
+#include "support/sandbox.h"
 
 namespace marlit {
 namespace {

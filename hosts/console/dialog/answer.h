@@ -3,8 +3,8 @@
 // answers by default, the terminal screen (marlit -i) is the other one.
 #pragma once
 
-#include "options.h"
-#include "plugin/host.h"
+#include "console/options.h"
+#include "host/records.h"
 
 namespace marlit::console {
 

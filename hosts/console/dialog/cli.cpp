@@ -2,7 +2,7 @@
 #include <optional>
 #include <string>
 
-#include "dialog_answer.h"
+#include "console/dialog/answer.h"
 #include "platform/text.h"
 
 namespace marlit::console {

@@ -1,8 +1,8 @@
-#include "dialog_help.h"
+#include "console/dialog/help.h"
 
 #include <algorithm>
 
-#include "dialog_form.h"
+#include "console/dialog/form.h"
 
 namespace marlit::console {
 namespace {

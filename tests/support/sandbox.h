@@ -8,8 +8,8 @@
 
 #include <string>
 
+#include "host/module.h"
 #include "platform/registry.h"
-#include "plugin/module.h"
 
 namespace marlit {
 

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "dialog_answer.h"
+#include "console/dialog/answer.h"
 
 namespace marlit::console {
 

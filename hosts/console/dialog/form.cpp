@@ -1,11 +1,11 @@
-#include "dialog_form.h"
+#include "console/dialog/form.h"
 
 #include <wchar.h>
 #include <wctype.h>
 
 #include <algorithm>
 
-#include "options.h"
+#include "console/options.h"
 #include "platform/text.h"
 
 namespace marlit::console {

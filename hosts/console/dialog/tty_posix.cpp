@@ -16,10 +16,10 @@
 #include <vector>
 
 #include "common/lang_file.h"
-#include "dialog_form.h"
-#include "dialog_help.h"
-#include "dialog_history.h"
-#include "dialog_tty.h"
+#include "console/dialog/form.h"
+#include "console/dialog/help.h"
+#include "console/dialog/history.h"
+#include "console/dialog/tty.h"
 
 namespace marlit::console {
 namespace {

@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "dialog_history.h"
+#include "console/dialog/history.h"
 
 namespace marlit::console {
 namespace {

@@ -17,8 +17,8 @@
 #include <vector>
 
 #include "platform/registry.h"
-#include "sandbox.h"
 #include "settings/settings.h"
+#include "support/sandbox.h"
 
 namespace marlit {
 namespace {

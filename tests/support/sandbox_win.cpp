@@ -1,6 +1,6 @@
 // The Windows sandbox: Wine's registry itself; each test's own key keeps the
 // tests apart.
-#include "sandbox.h"
+#include "support/sandbox.h"
 
 namespace marlit {
 

@@ -5,7 +5,7 @@
 
 #include <cstddef>
 
-#include "plugin/host.h"
+#include "host/records.h"
 
 namespace marlit {
 

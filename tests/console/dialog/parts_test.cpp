@@ -14,13 +14,13 @@
 #include <vector>
 
 #include "common/lang_file.h"
+#include "console/dialog/answer.h"
+#include "console/dialog/form.h"
+#include "console/dialog/help.h"
+#include "console/dialog/history.h"
+#include "console/labels.h"
 #include "dialog/dialog.h"
-#include "dialog_answer.h"
-#include "dialog_form.h"
-#include "dialog_help.h"
-#include "dialog_history.h"
-#include "labels.h"
-#include "plugin/module.h"
+#include "host/module.h"
 
 namespace marlit::console {
 namespace {

@@ -1,4 +1,4 @@
-#include "dialog_history.h"
+#include "console/dialog/history.h"
 
 #include <algorithm>
 

@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "sandbox.h"
+#include "support/sandbox.h"
 
 namespace marlit {
 namespace {
