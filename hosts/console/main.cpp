@@ -79,7 +79,9 @@ int Run(int argc, const char* const* argv) {
   session.HistoryFile = HistoryFilePath(std::getenv("XDG_STATE_HOME"), std::getenv("HOME"));
 
   g_session = &session;
-  const PluginStartupInfo info = MakeStartupInfo(AbsolutePath(pluginPath).c_str());
+  // The module's own folder is known whole; a path given is made absolute.
+  const PluginStartupInfo info =
+      MakeStartupInfo((options.PluginPath.empty() ? pluginPath : AbsolutePath(pluginPath)).c_str());
   plugin.SetStartupInfo(&info);
   PluginInfo pluginInfo{};
   plugin.GetPluginInfo(&pluginInfo);

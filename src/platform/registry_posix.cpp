@@ -472,10 +472,14 @@ bool LocateStore(StorePaths& paths) {
     return false;
   }
   // A store that is a link to a file elsewhere is replaced there, so that the
-  // link stays.
-  if (char* resolved = realpath(paths.File.c_str(), nullptr)) {
-    paths.File = resolved;
-    std::free(resolved);
+  // link stays. (Links among the folders above it change nothing: the new
+  // file is made beside the old one whichever way the folder is named.)
+  struct stat link {};
+  if (lstat(paths.File.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
+    if (char* resolved = realpath(paths.File.c_str(), nullptr)) {
+      paths.File = resolved;
+      std::free(resolved);
+    }
   }
   const size_t slash = paths.File.rfind('/');
   if (slash == std::string::npos) {
