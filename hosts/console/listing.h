@@ -4,6 +4,8 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdlib>
+#include <new>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -43,12 +45,40 @@ struct EntryFacts {
 // Returns false when the name does not fit cFileName (259 bytes at most).
 bool FillPanelItem(std::string_view name, const EntryFacts& facts, PluginPanelItem& item);
 
+// Gives out zeroed memory, and leaves a new item as the memory holds it: a
+// panel made afresh is zero without a pass over it, and its pages are first
+// touched by the threads that describe its entries.
+template <typename T>
+struct ZeroedAllocator {
+  using value_type = T;
+  ZeroedAllocator() = default;
+  template <typename U>
+  ZeroedAllocator(const ZeroedAllocator<U>&) {}
+  T* allocate(size_t count) {
+    void* const block = std::calloc(count, sizeof(T));
+    if (block == nullptr) throw std::bad_alloc();
+    return static_cast<T*>(block);
+  }
+  void deallocate(T* block, size_t) { std::free(block); }
+  template <typename U>
+  void construct(U* at) {
+    ::new (static_cast<void*>(at)) U;
+  }
+  template <typename U, typename... Args>
+  void construct(U* at, Args&&... args) {
+    ::new (static_cast<void*>(at)) U(static_cast<Args&&>(args)...);
+  }
+  bool operator==(const ZeroedAllocator&) const { return true; }
+};
+
+// The items of a panel.
+using PanelItems = std::vector<PluginPanelItem, ZeroedAllocator<PluginPanelItem>>;
+
 // Lists a directory: every entry but "." and "..", sorted by name in byte
 // order, not recursive. Entries that vanish meanwhile are left out silently;
 // entries that cannot be described or named in the panel are left out with a
 // warning on standard error and counted in `problems`. Returns false, with a
 // one-line reason in `error`, when the directory cannot be read at all.
-bool ListDirectory(const char* path, std::vector<PluginPanelItem>& items, int& problems,
-                   std::string& error);
+bool ListDirectory(const char* path, PanelItems& items, int& problems, std::string& error);
 
 }  // namespace marlit::console

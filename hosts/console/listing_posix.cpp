@@ -5,6 +5,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <linux/fs.h>
+#include <sched.h>
 #include <sys/ioctl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -159,33 +160,54 @@ void AskForLargePages(void* block, size_t bytes) {
   if (end > start) madvise(reinterpret_cast<void*>(start), end - start, MADV_HUGEPAGE);
 }
 
-struct Description {
-  Described Outcome;
-  int Error;
-  EntryFacts Facts;
-};
+// How describing one listed entry ended; one byte each, beside the panel.
+enum class Outcome : uint8_t { Ok, Vanished, Denied, Failed, NameTooLong };
 
-// Describes every listed entry. Most of a listing's time is the kernel's
-// work for each entry, so several threads share it, a block of entries at a
-// time; each writes only its own entries' descriptions.
-void DescribeAll(int dirFd, const NameList& names, std::vector<Description>& out) {
+// The number of processors this process may run on.
+size_t Processors() {
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  if (sched_getaffinity(0, sizeof set, &set) != 0) return 1;
+  return static_cast<size_t>(std::max(1, CPU_COUNT(&set)));
+}
+
+// Describes every listed entry straight into its panel item, in sorted
+// order. Most of a listing's time is the kernel's work for each entry, so
+// several threads share it, a block of entries at a time, where there is
+// more than one block; each writes only its own entries' items, outcomes and
+// errors.
+void DescribeAll(int dirFd, const NameList& names, PluginPanelItem* items,
+                 std::vector<Outcome>& outcomes, std::vector<int>& errors) {
   const size_t count = names.Entries.size();
-  out.assign(count, Description{});
+  outcomes.assign(count, Outcome::Ok);
+  errors.assign(count, 0);
   constexpr size_t kBlock = 512;
   std::atomic<size_t> next{0};
   const auto work = [&] {
     for (size_t begin = next.fetch_add(kBlock); begin < count; begin = next.fetch_add(kBlock)) {
       const size_t end = std::min(count, begin + kBlock);
       for (size_t i = begin; i < end; ++i) {
-        Description& d = out[i];
-        d.Outcome = DescribeEntry(dirFd, names.Bytes.data() + names.Entries[i].Offset, d.Facts);
-        d.Error = d.Outcome == Described::Ok ? 0 : errno;
+        const NameEntry& entry = names.Entries[i];
+        const char* const name = names.Bytes.data() + entry.Offset;
+        if (entry.Length >= kMaxPath) {
+          outcomes[i] = Outcome::NameTooLong;
+          continue;
+        }
+        EntryFacts facts{};
+        const Described described = DescribeEntry(dirFd, name, facts);
+        if (described == Described::Ok) {
+          FillPanelItem(std::string_view(name, entry.Length), facts, items[i]);
+          continue;
+        }
+        errors[i] = errno;
+        outcomes[i] = described == Described::Vanished ? Outcome::Vanished
+                      : described == Described::Denied ? Outcome::Denied
+                                                       : Outcome::Failed;
       }
     }
   };
   const size_t blocks = (count + kBlock - 1) / kBlock;
-  const size_t helpers =
-      std::min<size_t>({blocks > 0 ? blocks - 1 : 0, std::thread::hardware_concurrency(), 7});
+  const size_t helpers = blocks > 1 ? std::min<size_t>({blocks - 1, Processors() - 1, 7}) : 0;
   std::vector<std::thread> threads;
   for (size_t i = 0; i < helpers; ++i) {
     try {
@@ -238,8 +260,7 @@ bool FillPanelItem(std::string_view name, const EntryFacts& facts, PluginPanelIt
   return true;
 }
 
-bool ListDirectory(const char* path, std::vector<PluginPanelItem>& items, int& problems,
-                   std::string& error) {
+bool ListDirectory(const char* path, PanelItems& items, int& problems, std::string& error) {
   const auto fail = [&](const char* what, int code) {
     error = std::string(what) + " '" + path + "': " + std::strerror(code);
     return false;
@@ -260,34 +281,44 @@ bool ListDirectory(const char* path, std::vector<PluginPanelItem>& items, int& p
     return fail("cannot read directory", readError);
   }
   SortNames(names);
-  std::vector<Description> described;
-  DescribeAll(dirFd, names, described);
-  closedir(dir);
-
-  items.clear();
+  // The panel is filled in place: one item for each name, in fresh zeroed
+  // memory, written by the threads that describe the entries.
+  items = PanelItems();
   items.reserve(names.Entries.size());
   AskForLargePages(items.data(), items.capacity() * sizeof(PluginPanelItem));
-  for (size_t i = 0; i < names.Entries.size(); ++i) {
+  items.resize(names.Entries.size());
+  std::vector<Outcome> outcomes;
+  std::vector<int> errors;
+  DescribeAll(dirFd, names, items.data(), outcomes, errors);
+  closedir(dir);
+
+  // Entries that could not be described leave a gap, closed here.
+  size_t kept = 0;
+  for (size_t i = 0; i < outcomes.size(); ++i) {
     const NameEntry& entry = names.Entries[i];
     const std::string_view name(names.Bytes.data() + entry.Offset, entry.Length);
-    const Description& d = described[i];
-    if (name.size() >= kMaxPath) {
-      Warn(name, "name longer than 259 bytes, left out");
-      ++problems;
-      continue;
+    switch (outcomes[i]) {
+      case Outcome::Ok:
+        if (kept != i) items[kept] = items[i];
+        ++kept;
+        break;
+      case Outcome::Vanished:
+        break;
+      case Outcome::Denied:
+        // Without search permission no entry can be described.
+        items.clear();
+        return fail("cannot read directory", EACCES);
+      case Outcome::NameTooLong:
+        Warn(name, "name longer than 259 bytes, left out");
+        ++problems;
+        break;
+      case Outcome::Failed:
+        Warn(name, (std::string("left out: ") + std::strerror(errors[i])).c_str());
+        ++problems;
+        break;
     }
-    if (d.Outcome == Described::Vanished) continue;
-    // Without search permission no entry can be described.
-    if (d.Outcome == Described::Denied) return fail("cannot read directory", EACCES);
-    if (d.Outcome == Described::Failed) {
-      const std::string reason = std::string("left out: ") + std::strerror(d.Error);
-      Warn(name, reason.c_str());
-      ++problems;
-      continue;
-    }
-    items.emplace_back();
-    FillPanelItem(name, d.Facts, items.back());
   }
+  items.resize(kept);
   return true;
 }
 

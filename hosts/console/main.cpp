@@ -7,7 +7,6 @@
 #include <string>
 
 #include "console/dialog/history.h"
-#include "console/dialog/tty.h"
 #include "console/listing.h"
 #include "console/messages.h"
 #include "console/options.h"
@@ -55,7 +54,7 @@ int Run(int argc, const char* const* argv) {
 
   const std::string programDirectory = ProgramDirectory();
   const std::string pluginPath =
-      options.PluginPath.empty() ? programDirectory + "/marlit.so" : options.PluginPath;
+      options.PluginPath.empty() ? ModulePath(kPluginModule) : options.PluginPath;
   PluginEntries plugin{};
   if (!LoadPlugin(pluginPath, plugin, error)) return Fail(error);
 
@@ -80,7 +79,9 @@ int Run(int argc, const char* const* argv) {
   session.HistoryFile = HistoryFilePath(std::getenv("XDG_STATE_HOME"), std::getenv("HOME"));
 
   g_session = &session;
-  const PluginStartupInfo info = MakeStartupInfo(AbsolutePath(pluginPath).c_str());
+  // The module's own folder is known whole; a path given is made absolute.
+  const PluginStartupInfo info =
+      MakeStartupInfo((options.PluginPath.empty() ? pluginPath : AbsolutePath(pluginPath)).c_str());
   plugin.SetStartupInfo(&info);
   PluginInfo pluginInfo{};
   plugin.GetPluginInfo(&pluginInfo);
@@ -89,16 +90,18 @@ int Run(int argc, const char* const* argv) {
     g_session = nullptr;
     return Fail("the plug-in offers no menu entry");
   }
+  TerminalDialogEntries screen{};
   if (options.Interactive) {
-    if (!StartTerminalDialog(error)) {
+    if (!LoadTerminalDialog(ModulePath(kTerminalDialogModule), screen, error) ||
+        !screen.Start(error)) {
       g_session = nullptr;
       return Fail(error);
     }
-    session.Answer = AnswerOnTerminal;
+    session.Answer = screen.Answer;
   }
   plugin.OpenPlugin(0, 0);
   g_session = nullptr;
-  StopTerminalDialog();
+  if (screen.Stop != nullptr) screen.Stop();
 
   if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) return Fail("cannot write the output");
   if (problems > 0) return kStatusError;

@@ -8,7 +8,9 @@
 
 namespace marlit::console {
 
-std::string ProgramDirectory() {
+namespace {
+
+std::string FindProgramDirectory() {
   char path[PATH_MAX];
   const ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
   if (length <= 0) return {};
@@ -16,6 +18,15 @@ std::string ProgramDirectory() {
   const size_t slash = whole.rfind('/');
   return slash == std::string::npos ? std::string() : whole.substr(0, slash);
 }
+
+}  // namespace
+
+std::string ProgramDirectory() {
+  static const std::string directory = FindProgramDirectory();
+  return directory;
+}
+
+std::string ModulePath(const std::string& name) { return ProgramDirectory() + "/" + name; }
 
 bool LoadPlugin(const std::string& path, PluginEntries& entries, std::string& error) {
   // A bare name would send dlopen searching the library path; the module is
@@ -41,6 +52,23 @@ bool LoadPlugin(const std::string& path, PluginEntries& entries, std::string& er
   entries.SetStartupInfo = reinterpret_cast<SetStartupInfoEntry>(setStartupInfo);
   entries.GetPluginInfo = reinterpret_cast<GetPluginInfoEntry>(getPluginInfo);
   entries.OpenPlugin = reinterpret_cast<OpenPluginEntry>(openPlugin);
+  return true;
+}
+
+bool LoadTerminalDialog(const std::string& path, TerminalDialogEntries& entries,
+                        std::string& error) {
+  void* module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (module == nullptr) {
+    const char* why = dlerror();
+    error = "-i cannot load the terminal dialog: " + std::string(why != nullptr ? why : path);
+    return false;
+  }
+  const auto entry = reinterpret_cast<TerminalDialogEntry>(dlsym(module, kTerminalDialogEntryName));
+  if (entry == nullptr || !entry(&entries, sizeof entries)) {
+    error = "-i cannot use the terminal dialog '" + path + "': it belongs to another build";
+    dlclose(module);
+    return false;
+  }
   return true;
 }
 

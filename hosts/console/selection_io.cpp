@@ -24,7 +24,7 @@ std::string_view NameOf(const PluginPanelItem& item) {
 
 }  // namespace
 
-void MarkListedNames(std::string_view text, char separator, std::vector<PluginPanelItem>& items) {
+void MarkListedNames(std::string_view text, char separator, std::span<PluginPanelItem> items) {
   const auto before = [](const PluginPanelItem& item, std::string_view name) {
     return NameOf(item) < name;
   };
@@ -85,7 +85,7 @@ std::string LongLine(const PluginPanelItem& item) {
   return line;
 }
 
-size_t WriteSelection(std::FILE* out, const std::vector<PluginPanelItem>& items,
+size_t WriteSelection(std::FILE* out, std::span<const PluginPanelItem> items,
                       const std::vector<uint8_t>& marks, const ConsoleOptions& options) {
   const char end = options.NullSeparated ? '\0' : '\n';
   std::string text;

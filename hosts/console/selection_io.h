@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -17,7 +18,7 @@ namespace marlit::console {
 // Marks (PPIF_SELECTED) the items whose names appear in `text`, names
 // separated by `separator`; empty names and names not on the panel are
 // ignored. `items` must be sorted by name in byte order.
-void MarkListedNames(std::string_view text, char separator, std::vector<PluginPanelItem>& items);
+void MarkListedNames(std::string_view text, char separator, std::span<PluginPanelItem> items);
 
 // Reads a whole file ("-": standard input) into `text`. Returns false with a
 // one-line reason in `error`.
@@ -32,7 +33,7 @@ std::string LongLine(const PluginPanelItem& item);
 
 // Prints the marked items in panel order, as the options ask. Returns how
 // many were printed.
-size_t WriteSelection(std::FILE* out, const std::vector<PluginPanelItem>& items,
+size_t WriteSelection(std::FILE* out, std::span<const PluginPanelItem> items,
                       const std::vector<uint8_t>& marks, const ConsoleOptions& options);
 
 }  // namespace marlit::console

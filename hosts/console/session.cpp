@@ -25,12 +25,21 @@ void DescribePanel(ConsoleSession& session, PanelInfo& info) {
   info.PanelRect = SmallRect{0, 1, 79, 23};
   info.PanelItems = session.Items.data();
   info.ItemsNumber = static_cast<int>(session.Items.size());
+  // The file manager hands copies of the selected items. A panel that is
+  // selected whole is handed itself, rather than a second panel of copies.
+  const size_t marked = static_cast<size_t>(std::count_if(
+      session.Selected.begin(), session.Selected.end(), [](uint8_t mark) { return mark != 0; }));
   session.Marked.clear();
-  for (size_t i = 0; i < session.Items.size(); ++i) {
-    if (session.Selected[i] != 0) session.Marked.push_back(session.Items[i]);
+  if (marked != 0 && marked < session.Items.size()) {
+    session.Marked.reserve(marked);
+    for (size_t i = 0; i < session.Items.size(); ++i) {
+      if (session.Selected[i] != 0) session.Marked.push_back(session.Items[i]);
+    }
   }
-  info.SelectedItems = session.Marked.empty() ? nullptr : session.Marked.data();
-  info.SelectedItemsNumber = static_cast<int>(session.Marked.size());
+  info.SelectedItems = marked == 0                      ? nullptr
+                       : marked == session.Items.size() ? session.Items.data()
+                                                        : session.Marked.data();
+  info.SelectedItemsNumber = static_cast<int>(marked);
   info.CurrentItem = 0;
   info.TopPanelItem = 0;
   info.Visible = 1;

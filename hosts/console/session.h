@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "console/dialog/answer.h"
+#include "console/listing.h"
 #include "console/options.h"
 #include "host/records.h"
 
@@ -30,9 +31,10 @@ struct ConsoleSession {
   bool HelpInCp866 = false;
   std::string HistoryFile;              // likewise
   std::string CurDir;                   // the listed directory, absolute
-  std::vector<PluginPanelItem> Items;   // the panel, lent to the plug-in
+  PanelItems Items;                     // the panel, lent to the plug-in
   std::vector<uint8_t> Selected;        // the host's marks, one per item
-  std::vector<PluginPanelItem> Marked;  // copies of the marked items, for PanelInfo
+  std::vector<PluginPanelItem> Marked;  // copies of the marked items, for PanelInfo,
+                                        // unless all are marked
   int DialogRounds = 0;
   int Redraws = 0;
   size_t LastDrawnCount = 0;  // names printed by the last redraw

@@ -3,8 +3,8 @@
 // values in one text file in the registry export format.
 //
 // Every operation stands alone: it opens what it needs, does one thing and
-// closes again. Key and value names compare without regard to letter case,
-// as Windows compares them.
+// closes again, unless it runs in a batch. Key and value names compare
+// without regard to letter case, as Windows compares them.
 #pragma once
 
 #include <cstdint>
@@ -46,5 +46,16 @@ RegistryResult WriteRegistryValue(RegistryRoot root, const char* key, const char
 // Removes `key` with all its values and subkeys. The plug-in itself never
 // removes anything; the tests clean up with it.
 RegistryResult DeleteRegistryKey(RegistryRoot root, const char* key);
+
+// A batch groups the operations of one command. In the file store of POSIX
+// systems its reads share one reading of the file, and its writes, which read
+// back at once, are put in place together, in one atomic replace, when the
+// outermost batch ends (or when the module is unloaded or the process exits
+// with one open): a process killed before loses all of them and never a part.
+// Batches nest; an operation outside any is a batch of its own. The Windows
+// registry needs none: both calls do nothing there. EndRegistryBatch returns
+// Failed when the writes could not be put in place.
+void BeginRegistryBatch();
+RegistryResult EndRegistryBatch();
 
 }  // namespace marlit

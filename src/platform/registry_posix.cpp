@@ -23,11 +23,15 @@
 //
 // Reads take no lock: a write never changes the file in place, it renames a
 // complete new file over it, so a reader sees the old file or the new one.
-// Writes are serialised by an exclusive lock on a lock file beside the store;
-// each one reads the file, changes one value, writes a temporary file in the
-// same folder, flushes it to disk and renames it over the old one. Two
-// processes writing the same key therefore interleave value by value, and a
-// writer killed at any point leaves the old file or the new one, never a part.
+// Writes are serialised by an exclusive lock on a lock file beside the store.
+// The operations of one batch (see registry.h) share one reading of the
+// file; the first write takes the lock (reading the file again only if it
+// changed since), later ones change the parsed copy, and the end of the batch
+// writes a temporary file in the same folder, flushes it to disk and renames
+// it over the old one -- unless the batch left every byte as it was. An
+// operation outside a batch is a batch of its own. Two processes writing the
+// same key therefore interleave batch by batch, and a writer killed at any
+// point leaves the old file or the new one, never a part of a batch.
 //
 // Lines the store cannot read are kept as they stand when it rewrites the
 // file, and a value it cannot read is reported as Failed, so its reader takes
@@ -42,6 +46,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -467,10 +472,14 @@ bool LocateStore(StorePaths& paths) {
     return false;
   }
   // A store that is a link to a file elsewhere is replaced there, so that the
-  // link stays.
-  if (char* resolved = realpath(paths.File.c_str(), nullptr)) {
-    paths.File = resolved;
-    std::free(resolved);
+  // link stays. (Links among the folders above it change nothing: the new
+  // file is made beside the old one whichever way the folder is named.)
+  struct stat link {};
+  if (lstat(paths.File.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
+    if (char* resolved = realpath(paths.File.c_str(), nullptr)) {
+      paths.File = resolved;
+      std::free(resolved);
+    }
   }
   const size_t slash = paths.File.rfind('/');
   if (slash == std::string::npos) {
@@ -481,32 +490,81 @@ bool LocateStore(StorePaths& paths) {
   return !paths.File.empty() && paths.File.back() != '/';
 }
 
-// Reads the whole store; error 0 on success, else the errno.
-int ReadStore(const std::string& path, std::string& text) {
-  text.clear();
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return errno;
-  struct stat info {};
-  int error = 0;
-  if (fstat(fd, &info) != 0) {
-    error = errno;
-  } else if (!S_ISREG(info.st_mode)) {
-    error = EINVAL;
-  } else {
-    char chunk[65536];
-    while (true) {
-      const ssize_t got = read(fd, chunk, sizeof chunk);
-      if (got < 0 && errno == EINTR) continue;
-      if (got < 0) {
-        error = errno;
-        break;
-      }
-      if (got == 0) break;
-      text.append(chunk, static_cast<size_t>(got));
-    }
+// Reads what is left of an open file; error 0 on success, else the errno.
+int ReadAll(int fd, std::string& text) {
+  char chunk[65536];
+  while (true) {
+    const ssize_t got = read(fd, chunk, sizeof chunk);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return errno;
+    if (got == 0) return 0;
+    text.append(chunk, static_cast<size_t>(got));
   }
-  close(fd);
-  return error;
+}
+
+// A file last changed this many seconds or more before it was read has
+// settled: no change within the time stamps' granularity can hide behind
+// its old ctime.
+constexpr time_t kSettledSeconds = 2;
+
+// The store as this process read it last.
+struct StoreCopy {
+  bool Taken = false;
+  int Error = 0;     // 0 when read, else the errno (ENOENT: no store yet)
+  std::string Text;  // the bytes read, to tell a batch that changed nothing
+  Document Doc{true, {}, "\n"};
+  // The file read, held open while the copy is kept so that no other file
+  // can be given its inode number meanwhile.
+  int Fd = -1;
+  struct stat Info {};
+  bool Settled = false;
+};
+
+void DropCopy(StoreCopy& copy) {
+  if (copy.Fd >= 0) close(copy.Fd);
+  copy = StoreCopy{};
+}
+
+// Reads and parses the whole store. Opened without blocking, so that a FIFO
+// put in its place cannot stall a run.
+void TakeCopy(const std::string& path, StoreCopy& copy) {
+  DropCopy(copy);
+  copy.Taken = true;
+  const time_t now = std::time(nullptr);
+  copy.Fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (copy.Fd < 0) {
+    copy.Error = errno;
+    return;
+  }
+  if (fstat(copy.Fd, &copy.Info) != 0) {
+    copy.Error = errno;
+  } else if (!S_ISREG(copy.Info.st_mode)) {
+    copy.Error = EINVAL;
+  } else {
+    copy.Error = ReadAll(copy.Fd, copy.Text);
+  }
+  if (copy.Error != 0) {
+    close(copy.Fd);
+    copy.Fd = -1;
+    copy.Text.clear();
+    return;
+  }
+  copy.Doc = Parse(copy.Text);
+  copy.Settled = copy.Info.st_ctim.tv_sec <= now - kSettledSeconds;
+}
+
+// Whether the file at `path` is still the one the copy was read from, with
+// the same bytes: every writer puts a new file in place, and one that changes
+// the file where it stands changes its size or its time stamps.
+bool StillTheSame(const std::string& path, const StoreCopy& copy) {
+  if (!copy.Taken) return false;
+  struct stat info {};
+  if (stat(path.c_str(), &info) != 0) return errno == ENOENT && copy.Error == ENOENT;
+  const struct stat& was = copy.Info;
+  return copy.Error == 0 && copy.Settled && info.st_dev == was.st_dev &&
+         info.st_ino == was.st_ino && info.st_size == was.st_size &&
+         info.st_mtim.tv_sec == was.st_mtim.tv_sec && info.st_mtim.tv_nsec == was.st_mtim.tv_nsec &&
+         info.st_ctim.tv_sec == was.st_ctim.tv_sec && info.st_ctim.tv_nsec == was.st_ctim.tv_nsec;
 }
 
 // Creates the folder and any missing folder above it, each with mode 0700.
@@ -555,15 +613,49 @@ bool ReplaceStore(const StorePaths& paths, std::string_view text) {
   return true;
 }
 
-// Runs one change of the store under its lock: read, change, replace.
-// `change` edits the document and returns the operation's result; the file is
-// rewritten only when it returns Ok.
-template <typename Change>
-RegistryResult ChangeStore(Change change) {
-  StorePaths paths;
-  if (!LocateStore(paths)) return RegistryResult::Failed;
-  if (MakeFolders(paths.Folder) != 0) return RegistryResult::Failed;
-  const std::string lockPath = paths.File + ".lock";
+// ---- Batches --------------------------------------------------------------------
+
+// The operations between the outermost BeginRegistryBatch and its
+// EndRegistryBatch; an operation outside any is a batch of its own. A batch
+// names the store once, reads it at most once, takes the lock at its first
+// change and keeps it, and puts the changed file in place once at its end.
+struct Batch {
+  int Depth = 0;
+  bool Located = false;
+  bool Placed = false;  // a place for the store could be named
+  StorePaths Paths;
+  StoreCopy Copy;  // under the lock: the store with the batch's changes
+  int Lock = -1;
+  bool Refused = false;  // a change could not be made: the later ones fail too
+  bool Changed = false;
+  ~Batch();
+};
+
+Batch g_batch;
+
+bool Locate(Batch& batch) {
+  if (!batch.Located) {
+    batch.Placed = LocateStore(batch.Paths);
+    batch.Located = true;
+  }
+  return batch.Placed;
+}
+
+// The copy reads answer from: the batch's own once it holds the lock.
+const StoreCopy* CurrentCopy(Batch& batch) {
+  if (!Locate(batch)) return nullptr;
+  if (!batch.Copy.Taken) TakeCopy(batch.Paths.File, batch.Copy);
+  return &batch.Copy;
+}
+
+// Takes the lock for the batch's changes and makes sure its copy is the
+// file as it stands under the lock. Ok when changes can be made.
+RegistryResult HoldStore(Batch& batch) {
+  if (batch.Refused) return RegistryResult::Failed;
+  if (batch.Lock >= 0) return RegistryResult::Ok;
+  batch.Refused = true;  // until all of the below succeeded
+  if (!Locate(batch) || MakeFolders(batch.Paths.Folder) != 0) return RegistryResult::Failed;
+  const std::string lockPath = batch.Paths.File + ".lock";
   // Read access is all flock needs; the lock file stays empty.
   const int lock = open(lockPath.c_str(), O_RDONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
   if (lock < 0) return RegistryResult::Failed;
@@ -574,25 +666,62 @@ RegistryResult ChangeStore(Change change) {
       return RegistryResult::Failed;
     }
   }
-  RegistryResult result = RegistryResult::Failed;
-  std::string text;
-  const int readError = ReadStore(paths.File, text);
-  if (readError == 0 || readError == ENOENT) {
-    Document doc = Parse(text);
-    if (doc.Valid) {
-      if (doc.Lines.empty()) {
-        doc.Lines.push_back(Line{std::string(kHeader) + doc.LineEnd, LineKind::Other, {}});
-      }
-      result = change(doc);
-      if (result == RegistryResult::Ok) {
-        std::string out;
-        for (const Line& line : doc.Lines) out += line.Raw;
-        if (!ReplaceStore(paths, out)) result = RegistryResult::Failed;
+  batch.Lock = lock;
+  StoreCopy& copy = batch.Copy;
+  if (!StillTheSame(batch.Paths.File, copy)) TakeCopy(batch.Paths.File, copy);
+  if (copy.Error == ENOENT) copy.Error = 0;  // a new store, empty so far
+  if (copy.Error != 0 || !copy.Doc.Valid) return RegistryResult::Failed;
+  if (copy.Doc.Lines.empty()) {
+    copy.Doc.Lines.push_back(Line{std::string(kHeader) + copy.Doc.LineEnd, LineKind::Other, {}});
+  }
+  batch.Refused = false;
+  return RegistryResult::Ok;
+}
+
+// Ends the outermost batch: puts its changes in place unless they leave the
+// file as it was, releases the lock and forgets the copy and the paths.
+RegistryResult FinishBatch(Batch& batch) {
+  RegistryResult result = RegistryResult::Ok;
+  if (batch.Lock >= 0) {
+    if (batch.Changed) {
+      std::string out;
+      out.reserve(batch.Copy.Text.size() + 256);
+      for (const Line& line : batch.Copy.Doc.Lines) out += line.Raw;
+      if (out != batch.Copy.Text && !ReplaceStore(batch.Paths, out)) {
+        result = RegistryResult::Failed;
       }
     }
+    close(batch.Lock);  // releases the lock
   }
-  close(lock);  // releases the lock
+  DropCopy(batch.Copy);
+  batch.Depth = 0;
+  batch.Located = false;
+  batch.Placed = false;
+  batch.Paths = StorePaths{};
+  batch.Lock = -1;
+  batch.Refused = false;
+  batch.Changed = false;
   return result;
+}
+
+// A batch still open when the module is unloaded or the process ends is put
+// in place then; only a process killed outright loses it, whole.
+Batch::~Batch() {
+  if (Depth > 0) FinishBatch(*this);
+}
+
+// Runs one change of the store: `change` edits the document and returns the
+// operation's result. Outside a batch the file is rewritten at once.
+template <typename Change>
+RegistryResult ChangeStore(Change change) {
+  BeginRegistryBatch();
+  RegistryResult result = HoldStore(g_batch);
+  if (result == RegistryResult::Ok) {
+    result = change(g_batch.Copy.Doc);
+    if (result == RegistryResult::Ok) g_batch.Changed = true;
+  }
+  const RegistryResult ended = EndRegistryBatch();
+  return result == RegistryResult::Ok ? ended : result;
 }
 
 bool ReadableArgument(const char* text, size_t maxLength, std::string_view& view) {
@@ -613,23 +742,14 @@ bool RootNameOf(RegistryRoot root, std::string_view& name) {
   return false;
 }
 
-}  // namespace
-
-RegistryResult ReadRegistryValue(RegistryRoot root, const char* key, const char* name, void* buffer,
-                                 uint32_t* size, uint32_t* type) {
-  std::string_view rootName, keyText, nameText;
-  if (size == nullptr || !RootNameOf(root, rootName) ||
-      !ReadableArgument(key, kMaxKeyLength, keyText) ||
-      !ReadableArgument(name == nullptr ? "" : name, kMaxNameLength, nameText)) {
-    return RegistryResult::Failed;
-  }
-  StorePaths paths;
-  if (!LocateStore(paths)) return RegistryResult::Failed;
-  std::string text;
-  if (const int error = ReadStore(paths.File, text); error != 0) return Translate(error);
-  const Document doc = Parse(text);
+// Reads a value from the store's copy, as ReadRegistryValue does.
+RegistryResult ReadFromCopy(const StoreCopy* copy, std::string_view section, std::string_view name,
+                            void* buffer, uint32_t* size, uint32_t* type) {
+  if (copy == nullptr) return RegistryResult::Failed;
+  if (copy->Error != 0) return Translate(copy->Error);
+  const Document& doc = copy->Doc;
   if (!doc.Valid) return RegistryResult::Failed;
-  const Place place = Find(doc, SectionName(rootName, keyText), nameText);
+  const Place place = Find(doc, section, name);
   if (!place.HasValue) return RegistryResult::Missing;
   Value value;
   if (!ReadData(doc.Lines[place.ValueLine], value) || value.Bytes.size() > UINT32_MAX) {
@@ -644,6 +764,23 @@ RegistryResult ReadRegistryValue(RegistryRoot root, const char* key, const char*
   *size = stored;
   if (type != nullptr) *type = value.Type;
   return RegistryResult::Ok;
+}
+
+}  // namespace
+
+RegistryResult ReadRegistryValue(RegistryRoot root, const char* key, const char* name, void* buffer,
+                                 uint32_t* size, uint32_t* type) {
+  std::string_view rootName, keyText, nameText;
+  if (size == nullptr || !RootNameOf(root, rootName) ||
+      !ReadableArgument(key, kMaxKeyLength, keyText) ||
+      !ReadableArgument(name == nullptr ? "" : name, kMaxNameLength, nameText)) {
+    return RegistryResult::Failed;
+  }
+  BeginRegistryBatch();
+  const RegistryResult result = ReadFromCopy(CurrentCopy(g_batch), SectionName(rootName, keyText),
+                                             nameText, buffer, size, type);
+  EndRegistryBatch();
+  return result;
 }
 
 RegistryResult WriteRegistryValue(RegistryRoot root, const char* key, const char* name,
@@ -692,14 +829,13 @@ RegistryResult DeleteRegistryKey(RegistryRoot root, const char* key) {
       keyText.empty()) {
     return RegistryResult::Failed;
   }
-  // No store, no key: nothing to lock or create.
-  StorePaths paths;
-  struct stat info {};
-  if (LocateStore(paths) && stat(paths.File.c_str(), &info) != 0 && errno == ENOENT) {
-    return RegistryResult::Missing;
-  }
   const std::string section = SectionName(rootName, keyText);
-  return ChangeStore([&](Document& doc) {
+  BeginRegistryBatch();
+  // No store, no key: nothing to lock or create.
+  struct stat info {};
+  const bool none = g_batch.Lock < 0 && Locate(g_batch) &&
+                    stat(g_batch.Paths.File.c_str(), &info) != 0 && errno == ENOENT;
+  const RegistryResult result = none ? RegistryResult::Missing : ChangeStore([&](Document& doc) {
     // Drops every section of the key or below it, with all its lines.
     std::vector<Line> kept;
     bool dropping = false;
@@ -717,6 +853,16 @@ RegistryResult DeleteRegistryKey(RegistryRoot root, const char* key) {
     doc.Lines = std::move(kept);
     return found ? RegistryResult::Ok : RegistryResult::Missing;
   });
+  const RegistryResult ended = EndRegistryBatch();
+  return result == RegistryResult::Ok ? ended : result;
+}
+
+void BeginRegistryBatch() { ++g_batch.Depth; }
+
+RegistryResult EndRegistryBatch() {
+  if (g_batch.Depth <= 0) return RegistryResult::Ok;
+  if (--g_batch.Depth > 0) return RegistryResult::Ok;
+  return FinishBatch(g_batch);
 }
 
 }  // namespace marlit

@@ -80,4 +80,9 @@ RegistryResult DeleteRegistryKey(RegistryRoot root, const char* key) {
   return Translate(DeleteTree(RootHandle(root), key));
 }
 
+// The registry keeps each write by itself.
+void BeginRegistryBatch() {}
+
+RegistryResult EndRegistryBatch() { return RegistryResult::Ok; }
+
 }  // namespace marlit

@@ -10,6 +10,7 @@
 #include "host/module.h"
 #include "host/records.h"
 #include "platform/clock.h"
+#include "platform/registry.h"
 #include "platform/text.h"
 #include "settings/settings.h"
 
@@ -45,6 +46,23 @@ void BuildCriteria(const DialogResult& dialog, SelectionCriteria& criteria) {
   criteria.ClearFirst = values.ClearFirst != 0;
 }
 
+// Loads the stored values, runs the dialog and saves what it confirmed, as
+// one registry batch: the values are read once and saved together, and the
+// store is left before the panel is touched, so a store that cannot be
+// written still leaves the panel marked. False when the dialog was
+// abandoned.
+bool AskForCriteria(DialogResult& dialog) {
+  BeginRegistryBatch();
+  SettingsValues loaded{};
+  LoadSettings(loaded);
+  RunSelectionDialog(loaded, dialog);
+  const bool confirmed = dialog.Outcome == DialogOutcome::Confirmed;
+  // Saved before parsing: texts that do not parse are kept all the same.
+  if (confirmed) SaveSettings(dialog.Values);
+  EndRegistryBatch();
+  return confirmed;
+}
+
 // The selection command. Stops without a further host call when the host
 // cannot describe the active panel or it is no file panel, and when the
 // dialog is abandoned.
@@ -54,13 +72,8 @@ void RunSelectionCommand() {
   if (StartupInfo.Control(INVALID_HANDLE_VALUE, FCTL_GETPANELINFO, &panel) == 0) return;
   if (panel.PanelType != 0) return;
 
-  SettingsValues loaded{};
-  LoadSettings(loaded);
   DialogResult dialog{};
-  RunSelectionDialog(loaded, dialog);
-  if (dialog.Outcome != DialogOutcome::Confirmed) return;
-  // Saved before parsing: texts that do not parse are kept all the same.
-  SaveSettings(dialog.Values);
+  if (!AskForCriteria(dialog)) return;
 
   SelectionCriteria criteria{};
   BuildCriteria(dialog, criteria);

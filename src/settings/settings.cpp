@@ -143,6 +143,7 @@ uint32_t JoinAttributeBits(const bool (&set)[kAttributeCount]) {
 }
 
 void LoadSettings(SettingsValues& values) {
+  BeginRegistryBatch();
   values = SettingsValues{};
   values.ClearFirst = GetNumber(kHkeyCurrentUser, "", "ClearFirst", 0);
   values.Mode = GetNumber(kHkeyCurrentUser, "", "Mode", 0);
@@ -152,9 +153,11 @@ void LoadSettings(SettingsValues& values) {
   LoadText("Date", values.Date, "");
   LoadText("Time", values.Time, "");
   LoadText("Size", values.Size, "");
+  EndRegistryBatch();
 }
 
 void SaveSettings(const SettingsValues& values) {
+  BeginRegistryBatch();
   SetNumber(kHkeyCurrentUser, "", "ClearFirst", values.ClearFirst);
   SetNumber(kHkeyCurrentUser, "", "Mode", values.Mode);
   SetNumber(kHkeyCurrentUser, "", "InAttr", values.InAttr & kAttributeBits);
@@ -163,6 +166,7 @@ void SaveSettings(const SettingsValues& values) {
   SaveText("Date", values.Date);
   SaveText("Time", values.Time);
   SaveText("Size", values.Size);
+  EndRegistryBatch();
 }
 
 }  // namespace marlit

@@ -35,12 +35,14 @@ struct SettingsValues {
 
 // Reads the eight values from the plug-in key, each with its default
 // (0, 0, 0, 0, "*.*", "", "", ""). Every text buffer is zero-filled first;
-// "InAttr" and "ExAttr" keep bits 0..5 only.
+// "InAttr" and "ExAttr" keep bits 0..5 only. The eight reads are one registry
+// batch.
 void LoadSettings(SettingsValues& values);
 
 // Writes the eight values to the plug-in key, each with its own
-// open-write-close. Texts are written up to their terminator, at most their
-// buffer's capacity - 1 characters; "InAttr" and "ExAttr" with bits 6..31 as 0.
+// open-write-close, in one registry batch: they are put in place together.
+// Texts are written up to their terminator, at most their buffer's
+// capacity - 1 characters; "InAttr" and "ExAttr" with bits 6..31 as 0.
 void SaveSettings(const SettingsValues& values);
 
 // An attribute set as the engine holds it (six truth values, bit 0 first) and

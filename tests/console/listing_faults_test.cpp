@@ -121,7 +121,7 @@ class ListingFaults : public ::testing::TestWithParam<bool> {
 
   // The listing while entries change; the items by name.
   std::map<std::string, PluginPanelItem> ListChanging(int& problems) {
-    std::vector<PluginPanelItem> items;
+    marlit::console::PanelItems items;
     std::string error;
     problems = 0;
     g_changing = true;

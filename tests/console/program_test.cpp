@@ -84,6 +84,7 @@ class Program : public ::testing::Test {
   fs::path Store;
   // A command the program runs under, e.g. to drop privileges; empty: none.
   std::vector<std::string> Wrapper;
+  std::vector<std::string> MoreEnvironment;  // NAME=VALUE, added to the program's
 
   void SetUp() override {
     const char* base = std::getenv("TMPDIR");
@@ -124,6 +125,7 @@ class Program : public ::testing::Test {
     env.push_back("TZ=Etc/GMT-2");
     env.push_back("LANG=C");
     env.push_back("MARLIT_REGISTRY=" + Store.string());
+    env.insert(env.end(), MoreEnvironment.begin(), MoreEnvironment.end());
     std::vector<char*> envp;
     for (std::string& var : env) envp.push_back(var.data());
     envp.push_back(nullptr);
@@ -513,8 +515,10 @@ TEST_F(Program, TellsItsVersion) {
 }
 
 // Installed without its language files, the program still runs: the dialog's
-// texts read "<message N>", which the command line never shows anyway.
-TEST_F(Program, RunsWithoutItsLanguageFiles) {
+// texts read "<message N>", which the command line never shows anyway. Nor
+// does it need the terminal dialog's module, or the terminal libraries, but
+// for -i.
+TEST_F(Program, RunsWithoutItsLanguageFilesAndItsTerminalDialog) {
   MakeSampleDirectory();
   const fs::path alone = Root / "alone";
   fs::create_directory(alone);
@@ -524,6 +528,15 @@ TEST_F(Program, RunsWithoutItsLanguageFiles) {
   const Result r = Run({"--mask", "*.txt", Panel()}, "", (alone / "marlit").string());
   EXPECT_EQ(r.Status, 0) << r.Err;
   EXPECT_EQ(r.Out, "a.txt\n");
+  const Result i = Run({"-i", Panel()}, "", (alone / "marlit").string());
+  EXPECT_EQ(i.Status, 2);
+  EXPECT_NE(i.Err.find("-i cannot load the terminal dialog"), std::string::npos) << i.Err;
+  // What the dynamic loader would load with the program (as ldd shows it).
+  MoreEnvironment = {"LD_TRACE_LOADED_OBJECTS=1"};
+  const Result loaded = Run({Panel()});
+  EXPECT_NE(loaded.Out.find("libc.so"), std::string::npos) << loaded.Out;
+  EXPECT_EQ(loaded.Out.find("curses"), std::string::npos) << loaded.Out;
+  EXPECT_EQ(loaded.Out.find("libtinfo"), std::string::npos) << loaded.Out;
 }
 
 }  // namespace

@@ -81,6 +81,31 @@ TEST_F(SessionFixture, DescribesTheWholePanel) {
   EXPECT_EQ(int{info.Visible}, 1);
 }
 
+// The selected items as the plug-in finds them in the record: none, some
+// (copies), all (the panel itself).
+TEST_F(SessionFixture, HandsTheSelectedItems) {
+  struct Row {
+    std::vector<uint32_t> Flags;
+    std::vector<const char*> Selected;
+  };
+  const Row rows[] = {
+      {{0, 0, 0}, {}},
+      {{PPIF_SELECTED, 0, PPIF_SELECTED}, {"a", "c"}},
+      {{PPIF_SELECTED, PPIF_SELECTED, PPIF_SELECTED}, {"a", "b", "c"}},
+  };
+  for (const Row& row : rows) {
+    for (size_t i = 0; i < row.Flags.size(); ++i) Session.Items[i].Flags = row.Flags[i];
+    TakeSelection(Session);
+    PanelInfo info{};
+    ASSERT_EQ(ConsoleControl(INVALID_HANDLE_VALUE, FCTL_GETPANELINFO, &info), 1);
+    ASSERT_EQ(static_cast<size_t>(info.SelectedItemsNumber), row.Selected.size());
+    EXPECT_EQ(info.SelectedItems == nullptr, row.Selected.empty());
+    for (size_t i = 0; i < row.Selected.size(); ++i) {
+      EXPECT_STREQ(info.SelectedItems[i].FindData.cFileName, row.Selected[i]);
+    }
+  }
+}
+
 TEST_F(SessionFixture, LeavesOutADirectoryTooLongForTheRecord) {
   Session.CurDir = "/" + std::string(300, 'd');
   PanelInfo info{};

@@ -1,5 +1,6 @@
 // The POSIX registry file: its text, what it keeps of lines it cannot read,
 // where it lives, its modes, and writers that run at once or die mid-write.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <stdlib.h>
@@ -10,6 +11,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -198,6 +200,7 @@ TEST_F(RegistryFileTest, UnreadableAndForeignLinesAreKept) {
       "\"Mode\"=dword:123456789",
       "\"ClearFirst\"=dword:xyz",
       "\"InAttr\"=hex:1,zz",
+      "\"ExAttr\"=hex:01,abc",
       "\"Date\"=\"bad \\escape\"",
       "\"Time\"=-",
       "\"Size\"=\"ok\"",
@@ -219,7 +222,8 @@ TEST_F(RegistryFileTest, UnreadableAndForeignLinesAreKept) {
       {"Mask", RegistryResult::Failed},       {"Mode", RegistryResult::Failed},
       {"ClearFirst", RegistryResult::Failed}, {"InAttr", RegistryResult::Failed},
       {"Date", RegistryResult::Failed},       {"Time", RegistryResult::Failed},
-      {"Size", RegistryResult::Ok},           {"ExAttr", RegistryResult::Missing},
+      {"Size", RegistryResult::Ok},           {"ExAttr", RegistryResult::Failed},
+      {"Absent", RegistryResult::Missing},
   };
   for (const Row& row : rows)
     EXPECT_EQ(ReadBack(PluginKey, row.Name).Result, row.Result) << row.Name;
@@ -284,6 +288,16 @@ TEST_F(RegistryFileTest, UnreadableStoreFails) {
   LoadSettings(values);
   EXPECT_STREQ(values.Mask, "*.*");
   EXPECT_TRUE(std::filesystem::is_directory(File));
+}
+
+// A store named below a regular file: nothing can be there, and nothing is.
+TEST_F(RegistryFileTest, StoreBelowAFileIsMissing) {
+  Put(File, "not a folder");
+  setenv("MARLIT_REGISTRY", (File + "/registry.reg").c_str(), 1);
+  EXPECT_EQ(ReadBack(PluginKey, "Mask").Result, RegistryResult::Missing);
+  EXPECT_EQ(Write(PluginKey, "Mask", kRegSz, std::string("x\0", 2)), RegistryResult::Failed);
+  setenv("MARLIT_REGISTRY", File.c_str(), 1);
+  EXPECT_EQ(Slurp(File), "not a folder");
 }
 
 TEST_F(RegistryFileTest, FileWithoutFinalLineEndIsExtended) {
@@ -420,6 +434,113 @@ TEST_F(RegistryFileTest, LinkedStoreStaysALink) {
   EXPECT_NE(Slurp(target).find("\"Mask\"=\"x\""), std::string::npos);
 }
 
+// ---- Batches ---------------------------------------------------------------------
+
+ino_t InodeOf(const std::string& path) {
+  struct stat info {};
+  return stat(path.c_str(), &info) == 0 ? info.st_ino : 0;
+}
+
+// A batch puts its writes in place once, at its end, and not at all when
+// they leave every byte as it was.
+TEST_F(RegistryFileTest, BatchReplacesTheFileOnceAndOnlyWhenItChanges) {
+  ASSERT_EQ(Write(PluginKey, "A", kRegSz, std::string("1\0", 2)), RegistryResult::Ok);
+  ASSERT_EQ(Write(PluginKey, "B", kRegSz, std::string("2\0", 2)), RegistryResult::Ok);
+  struct Row {
+    std::vector<std::pair<const char*, const char*>> Writes;
+    bool Replaced;
+    const char* A;
+  };
+  const Row rows[] = {
+      {{{"A", "1"}, {"B", "2"}}, false, "1"},
+      {{{"A", "3"}, {"B", "2"}}, true, "3"},
+      {{{"A", "1"}, {"A", "3"}}, false, "3"},
+      {{}, false, "3"},
+  };
+  for (const Row& row : rows) {
+    const ino_t before = InodeOf(File);
+    const std::string text = Slurp(File);
+    BeginRegistryBatch();
+    for (const auto& [name, value] : row.Writes) {
+      ASSERT_EQ(Write(PluginKey, name, kRegSz, std::string(value) + '\0'), RegistryResult::Ok);
+      EXPECT_EQ(ReadBack(PluginKey, name).Bytes, std::string(value) + '\0') << "read back at once";
+    }
+    EXPECT_EQ(Slurp(File), text) << "nothing in place before the end";
+    EXPECT_EQ(EndRegistryBatch(), RegistryResult::Ok);
+    EXPECT_EQ(InodeOf(File) != before, row.Replaced) << row.A;
+    EXPECT_EQ(ReadBack(PluginKey, "A").Bytes, std::string(row.A) + '\0');
+  }
+}
+
+// A batch that read the store before it was changed by someone else writes
+// its values into the file as it finds it under the lock. The store is
+// settled first (its last change seconds old), and each change keeps the
+// size, and the time of the last write as it was.
+TEST_F(RegistryFileTest, BatchWritesIntoTheFileAsItStandsUnderTheLock) {
+  const std::string old = "REGEDIT4\n\n" + Section(PluginKey) + "\n\"A\"=\"1\"\n";
+  const std::string changed = "REGEDIT4\n\n" + Section(PluginKey) + "\n\"A\"=\"2\"\n";
+  enum class Change { ReplacedByRename, RewrittenInPlace };
+  const Change rows[] = {Change::ReplacedByRename, Change::RewrittenInPlace};
+  std::vector<std::string> files;
+  for (size_t i = 0; i < std::size(rows); ++i) {
+    files.push_back(File + std::to_string(i));
+    Put(files.back(), old);
+  }
+  struct stat info {};
+  ASSERT_EQ(stat(files.back().c_str(), &info), 0);
+  while (std::time(nullptr) < info.st_ctim.tv_sec + 3) usleep(100000);
+  for (size_t i = 0; i < std::size(rows); ++i) {
+    setenv("MARLIT_REGISTRY", files[i].c_str(), 1);
+    struct stat before {};
+    ASSERT_EQ(stat(files[i].c_str(), &before), 0);
+    BeginRegistryBatch();
+    ASSERT_EQ(ReadBack(PluginKey, "A").Bytes, std::string("1\0", 2));
+    if (rows[i] == Change::ReplacedByRename) {
+      Put(files[i] + ".new", changed);
+      ASSERT_EQ(rename((files[i] + ".new").c_str(), files[i].c_str()), 0);
+    } else {
+      Put(files[i], changed);
+    }
+    const timespec times[2] = {before.st_atim, before.st_mtim};
+    ASSERT_EQ(utimensat(AT_FDCWD, files[i].c_str(), times, 0), 0);
+    ASSERT_EQ(Write(PluginKey, "B", kRegSz, std::string("b\0", 2)), RegistryResult::Ok);
+    EXPECT_EQ(EndRegistryBatch(), RegistryResult::Ok);
+    EXPECT_EQ(Slurp(files[i]), changed + "\"B\"=\"b\"\n") << i;
+  }
+  setenv("MARLIT_REGISTRY", File.c_str(), 1);
+}
+
+// A process killed between a batch's first write and its end leaves the
+// file as it was, and its lock goes with it.
+TEST_F(RegistryFileTest, BatchKilledBeforeItsEndLeavesThePreviousFile) {
+  ASSERT_EQ(Write(PluginKey, "A", kRegSz, std::string("old\0", 4)), RegistryResult::Ok);
+  const std::string before = Slurp(File);
+  int ready[2];
+  ASSERT_EQ(pipe(ready), 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    BeginRegistryBatch();
+    const bool ok = Write(PluginKey, "A", kRegSz, std::string("new\0", 4)) == RegistryResult::Ok &&
+                    Write(PluginKey, "B", kRegSz, std::string("new\0", 4)) == RegistryResult::Ok;
+    if (write(ready[1], ok ? "+" : "-", 1) != 1) _exit(1);
+    pause();
+    _exit(0);
+  }
+  close(ready[1]);
+  char mark = 0;
+  ASSERT_EQ(read(ready[0], &mark, 1), 1);
+  close(ready[0]);
+  EXPECT_EQ(mark, '+');
+  kill(child, SIGKILL);
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_EQ(Slurp(File), before);
+  ASSERT_EQ(Write(PluginKey, "C", kRegSz, std::string("c\0", 2)), RegistryResult::Ok);
+  EXPECT_EQ(ReadBack(PluginKey, "A").Bytes, std::string("old\0", 4));
+  EXPECT_EQ(ReadBack(PluginKey, "B").Result, RegistryResult::Missing);
+}
+
 // ---- Writers at once, and writers killed --------------------------------------------
 
 // These tests make a thousand writes, each flushed to disk; on a memory file
@@ -501,6 +622,51 @@ TEST_F(MemoryStoreTest, TwoWritersInterleaveValueByValue) {
   }
   EXPECT_EQ(values, 3 * kEach);
   EXPECT_EQ(others, 0);
+}
+
+// Two processes save eight values at a time, each save a batch, while a
+// third reads them in batches: every reading finds the eight of one save,
+// and each writer's last save is there at the end.
+TEST_F(MemoryStoreTest, ConcurrentBatchesEachLandWhole) {
+  constexpr int kSaves = 100;
+  constexpr int kValues = 8;
+  std::vector<pid_t> children;
+  for (const char writer : {'A', 'B'}) {
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      bool ok = true;
+      for (int n = 0; n < kSaves; ++n) {
+        const std::string save = std::string(1, writer) + NumberText(n) + '\0';
+        BeginRegistryBatch();
+        for (int v = 0; v < kValues; ++v) {
+          ok = Write(PluginKey, "V" + std::to_string(v), kRegSz, save) == RegistryResult::Ok && ok;
+        }
+        ok = Write(PluginKey, std::string("Last") + writer, kRegSz, save) == RegistryResult::Ok &&
+             ok;
+        ok = EndRegistryBatch() == RegistryResult::Ok && ok;
+      }
+      _exit(ok ? 0 : 1);
+    }
+    children.push_back(child);
+  }
+  std::vector<int> statuses(children.size(), -1);
+  for (size_t done = 0; done < children.size();) {
+    BeginRegistryBatch();
+    const std::string first = ReadBack(PluginKey, "V0").Bytes;
+    for (int v = 1; v < kValues; ++v) {
+      EXPECT_EQ(ReadBack(PluginKey, "V" + std::to_string(v)).Bytes, first) << v;
+    }
+    EndRegistryBatch();
+    for (size_t i = 0; i < children.size(); ++i) {
+      if (statuses[i] == -1 && waitpid(children[i], &statuses[i], WNOHANG) == children[i]) ++done;
+    }
+  }
+  for (const int status : statuses) EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  for (const char writer : {'A', 'B'}) {
+    EXPECT_EQ(ReadBack(PluginKey, std::string("Last") + writer).Bytes,
+              std::string(1, writer) + NumberText(kSaves - 1) + '\0');
+  }
 }
 
 // A writer killed with SIGKILL at whatever point it has reached leaves the

@@ -105,6 +105,24 @@ TEST_F(RegistryTest, NamesCompareWithoutRegardToCase) {
   // A write under another spelling changes the same value.
   ASSERT_EQ(Write(upper, "MIXEDCASE", kRegDword, std::string("\x02\0\0\0", 4)), RegistryResult::Ok);
   EXPECT_EQ(ReadBack(PluginKey, "MixedCase").Bytes, std::string("\x02\0\0\0", 4));
+  // The first and last letters fold; the characters beside them do not.
+  struct Row {
+    const char* Written;
+    const char* Read;
+    bool Same;
+  };
+  const Row rows[] = {
+      {"Az", "aZ", true},  {"Zed", "zED", true}, {"a@", "a`", false},
+      {"b[", "b{", false}, {"c^", "c~", false},
+  };
+  for (const Row& row : rows) {
+    const std::string key = PluginKey + "\\" + row.Written;
+    ASSERT_EQ(Write(key, row.Written, kRegSz, std::string("v\0", 2)), RegistryResult::Ok);
+    EXPECT_EQ(ReadBack(key, row.Read).Result == RegistryResult::Ok, row.Same) << row.Read;
+    EXPECT_EQ(ReadBack(PluginKey + "\\" + row.Read, row.Written).Result == RegistryResult::Ok,
+              row.Same)
+        << row.Read;
+  }
 }
 
 TEST_F(RegistryTest, WriteReplacesValueAndType) {
@@ -119,10 +137,12 @@ TEST_F(RegistryTest, DeleteRemovesTheKeyAndEverythingBelow) {
   ASSERT_EQ(Write(PluginKey, "A", kRegSz, std::string("a\0", 2)), RegistryResult::Ok);
   ASSERT_EQ(Write(PluginKey + "\\Sub", "B", kRegSz, std::string("b\0", 2)), RegistryResult::Ok);
   ASSERT_EQ(Write(Key + "\\Beside", "C", kRegSz, std::string("c\0", 2)), RegistryResult::Ok);
+  ASSERT_EQ(Write(PluginKey + "X", "D", kRegSz, std::string("d\0", 2)), RegistryResult::Ok);
   EXPECT_EQ(DeleteRegistryKey(kRoot, PluginKey.c_str()), RegistryResult::Ok);
   EXPECT_EQ(ReadBack(PluginKey, "A").Result, RegistryResult::Missing);
   EXPECT_EQ(ReadBack(PluginKey + "\\Sub", "B").Result, RegistryResult::Missing);
   EXPECT_EQ(ReadBack(Key + "\\Beside", "C").Bytes, std::string("c\0", 2));
+  EXPECT_EQ(ReadBack(PluginKey + "X", "D").Bytes, std::string("d\0", 2));
   EXPECT_EQ(DeleteRegistryKey(kRoot, PluginKey.c_str()), RegistryResult::Missing);
 }
 

@@ -1,6 +1,6 @@
 // Linux (POSIX) screen of the console host: ncurses on /dev/tty stands in for
 // the file manager's own dialog window, its help viewer and its input
-// history lists.
+// history lists. Built as the module marlit-tty.so.
 #include <curses.h>
 #include <langinfo.h>
 
@@ -877,3 +877,12 @@ int AnswerOnTerminal(const ConsoleOptions& options, const DialogCall& call) {
 }
 
 }  // namespace marlit::console
+
+extern "C" __attribute__((visibility("default"))) bool MarlitTerminalDialog(
+    marlit::console::TerminalDialogEntries* entries, size_t size) {
+  if (entries == nullptr || size != sizeof *entries) return false;
+  entries->Start = marlit::console::StartTerminalDialog;
+  entries->Stop = marlit::console::StopTerminalDialog;
+  entries->Answer = marlit::console::AnswerOnTerminal;
+  return true;
+}
