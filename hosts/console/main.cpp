@@ -2,6 +2,8 @@
 // plug-in, answers its selection dialog from the command line (or, with -i,
 // lets a person fill it in on the terminal) and prints the selection the
 // plug-in hands back.
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -36,6 +38,13 @@ std::string AbsolutePath(const std::string& path) {
   return whole;
 }
 
+// What each printed path begins with: DIR and a '/' when DIR is given (as
+// find prints), nothing when the current directory is listed by default.
+std::string ShownPrefix(const ConsoleOptions& options) {
+  if (!options.DirectoryGiven) return "";
+  return options.Directory.ends_with('/') ? options.Directory : options.Directory + "/";
+}
+
 int Run(int argc, const char* const* argv) {
   ConsoleOptions options;
   std::string error;
@@ -60,15 +69,27 @@ int Run(int argc, const char* const* argv) {
 
   ConsoleSession session;
   session.Options = &options;
+  session.Shown = ShownPrefix(options);
   int problems = 0;
-  if (!ListDirectory(options.Directory.c_str(), session.Items, problems, error)) {
-    return Fail(error);
-  }
+  ListingRequest request;
+  request.Directory = options.Directory.c_str();
+  request.Shown = session.Shown;
+  request.MaxDepth = options.MaxDepth != 0 ? options.MaxDepth : options.Recursive ? 0 : 1;
+  request.Flags =
+      (options.FollowLinks ? kWalkFollowLinks : 0u) | (options.SameDevice ? kWalkSameDevice : 0u);
+  request.Skip = options.Skip;
+  request.Progress = isatty(STDERR_FILENO) == 1;
+  if (!ListTree(request, session.Items, session.Parents, problems, error)) return Fail(error);
   session.CurDir = AbsolutePath(options.Directory);
   if (options.SelectedFile) {
     std::string listed;
     if (!ReadWholeFile(*options.SelectedFile, listed, error)) return Fail(error);
-    MarkListedNames(listed, options.NullSeparated ? '\0' : '\n', session.Items);
+    const size_t unnamed = MarkListedPaths(listed, options.NullSeparated ? '\0' : '\n',
+                                           session.Shown, session.Items, session.Parents);
+    if (unnamed > 0) {
+      std::fprintf(stderr, "marlit: warning: %zu line%s of %s name%s no entry, ignored\n", unnamed,
+                   unnamed == 1 ? "" : "s", options.SelectedFile->c_str(), unnamed == 1 ? "s" : "");
+    }
   }
   TakeSelection(session);
   LoadMessages(programDirectory);

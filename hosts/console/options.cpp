@@ -39,7 +39,12 @@ enum class Key {
   Null,
   Long,
   Help,
-  Version
+  Version,
+  Recursive,
+  MaxDepth,
+  Skip,
+  Follow,
+  SameDevice
 };
 
 struct OptionSpec {
@@ -69,6 +74,11 @@ constexpr OptionSpec kOptions[] = {
     {"long", 'l', false, Key::Long},
     {"help", 'h', false, Key::Help},
     {"version", 0, false, Key::Version},
+    {"recursive", 'r', false, Key::Recursive},
+    {"max-depth", 0, true, Key::MaxDepth},
+    {"skip", 0, true, Key::Skip},
+    {"follow", 'L', false, Key::Follow},
+    {"xdev", 0, false, Key::SameDevice},
 };
 
 bool EqualNoCase(std::string_view a, std::string_view b) {
@@ -89,6 +99,18 @@ void TakeText(std::optional<std::string>& field, std::string_view name, std::str
                          ", as the dialog field holds at most " + std::to_string(kMaxFieldText));
   }
   field = std::string(kept);
+}
+
+// A depth of 1 or more, in decimal digits only.
+bool ParseDepth(std::string_view text, uint32_t& depth) {
+  uint64_t value = 0;
+  for (const char c : text) {
+    if (c < '0' || c > '9') return false;
+    value = value * 10 + static_cast<uint64_t>(c - '0');
+    if (value >= UINT32_MAX) return false;
+  }
+  depth = static_cast<uint32_t>(value);
+  return !text.empty() && depth > 0;
 }
 
 bool Apply(const OptionSpec& option, std::string_view value, ConsoleOptions& o,
@@ -155,6 +177,24 @@ bool Apply(const OptionSpec& option, std::string_view value, ConsoleOptions& o,
       return true;
     case Key::Version:
       o.Version = true;
+      return true;
+    case Key::Recursive:
+      o.Recursive = true;
+      return true;
+    case Key::MaxDepth:
+      if (!ParseDepth(value, o.MaxDepth)) {
+        error = "--max-depth: '" + std::string(value) + "' is not a whole number of 1 or more";
+        return false;
+      }
+      return true;
+    case Key::Skip:
+      o.Skip.emplace_back(value);
+      return true;
+    case Key::Follow:
+      o.FollowLinks = true;
+      return true;
+    case Key::SameDevice:
+      o.SameDevice = true;
       return true;
   }
   return true;
@@ -272,7 +312,7 @@ bool ParseCommandLine(int argc, const char* const* argv, ConsoleOptions& options
       return false;
     }
     options.Directory = std::string(arg);
-    directoryGiven = true;
+    options.DirectoryGiven = directoryGiven = true;
   }
   return true;
 }
@@ -280,7 +320,20 @@ bool ParseCommandLine(int argc, const char* const* argv, ConsoleOptions& options
 const char* const kHelpText =
     "Usage: marlit [OPTION]... [DIR]\n"
     "Runs the marlit selection command on the entries of DIR (default: the current\n"
-    "directory), not recursive, and prints the names it selects, in name order.\n"
+    "directory), or with -r on every entry below it, and prints the paths it\n"
+    "selects: DIR/path when DIR is given, else the path below the current\n"
+    "directory; a directory's entries in name order, each directory's contents\n"
+    "right after it.\n"
+    "\n"
+    "The tree:\n"
+    "  -r, --recursive     every entry below DIR, at any depth\n"
+    "  --max-depth N       entries at most N levels below DIR (1: DIR's own\n"
+    "                      entries only); implies -r\n"
+    "  --skip MASK         list directories whose name MASK matches, but not their\n"
+    "                      contents (e.g. .git,node_modules; may be given again)\n"
+    "  -L, --follow        walk into symbolic links to directories (listed, not\n"
+    "                      walked, without it); a link back up the path is not walked\n"
+    "  --xdev              do not walk into other file systems\n"
     "\n"
     "Criteria (the fields of the selection dialog):\n"
     "  --mask MASK         wildcard mask: * ? [a-z], comma-separated list, patterns\n"
@@ -317,9 +370,10 @@ const char* const kHelpText =
     "is missing. Directories have size 0.\n"
     "\n"
     "Current selection and output:\n"
-    "  --selected FILE     mark the names listed in FILE (one a line; - for standard\n"
-    "                      input) before the command, for --deselect and --invert\n"
-    "  -0, --null          names end with NUL instead of a new line, in the output\n"
+    "  --selected FILE     mark the paths listed in FILE (one a line, as marlit\n"
+    "                      prints them, with or without DIR/; - for standard input)\n"
+    "                      before the command, for --deselect and --invert\n"
+    "  -0, --null          paths end with NUL instead of a new line, in the output\n"
     "                      and in the --selected input\n"
     "  -l, --long          also print size, local date and time, and attributes\n"
     "  --plugin PATH       load the plug-in module from PATH (default: marlit.so\n"
@@ -329,6 +383,8 @@ const char* const kHelpText =
     "\n"
     "The criteria are stored after each run ($MARLIT_REGISTRY names the store).\n"
     "Criterion texts longer than a dialog field (511 bytes) are cut, with a warning.\n"
-    "Exit status: 0 when something is selected, 1 when nothing is, 2 on an error.\n";
+    "On a terminal a status line shows a walk that takes more than a second.\n"
+    "Exit status: 0 when something is selected, 1 when nothing is, 2 on an error\n"
+    "(also after the output when a directory below DIR could not be read).\n";
 
 }  // namespace marlit::console
