@@ -87,8 +87,8 @@ int Run(int argc, const char* const* argv) {
     const size_t unnamed = MarkListedPaths(listed, options.NullSeparated ? '\0' : '\n',
                                            session.Shown, session.Items, session.Parents);
     if (unnamed > 0) {
-      std::fprintf(stderr, "marlit: warning: %zu line%s of %s name%s no entry, ignored\n", unnamed,
-                   unnamed == 1 ? "" : "s", options.SelectedFile->c_str(), unnamed == 1 ? "s" : "");
+      std::fprintf(stderr, "marlit: warning: --selected: %zu line%s no entry, ignored\n", unnamed,
+                   unnamed == 1 ? " names" : "s name");
     }
   }
   TakeSelection(session);

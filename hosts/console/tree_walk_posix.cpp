@@ -268,7 +268,8 @@ std::string PathBelowRoot(const Directory* d) {
 // component may be a symbolic link: one put in a directory's place meanwhile
 // does not lead the walk out of the tree.
 int OpenDirectoryAt(int at, const char* path, bool follow, bool forReading) {
-  const int flags = O_DIRECTORY | O_CLOEXEC | O_NOCTTY | (forReading ? O_RDONLY : O_PATH);
+  // openat2 refuses O_PATH with any flag it would ignore.
+  const int flags = O_DIRECTORY | O_CLOEXEC | (forReading ? O_RDONLY | O_NOCTTY : O_PATH);
   if (!g_noOpenat2) {
     open_how how{};
     how.flags = static_cast<uint64_t>(flags);

@@ -472,11 +472,109 @@ INSTANTIATE_TEST_SUITE_P(
                       FailureCase{{"-q", "DIR"}, "unknown option '-q'"},
                       FailureCase{{"--include", "archive,bold", "DIR"}, "unknown attribute 'bold'"},
                       FailureCase{{"--exclude", "z", "DIR"}, "unknown attribute 'z'"},
+                      FailureCase{{"--max-depth", "0", "DIR"}, "'0' is not a whole number"},
+                      FailureCase{{"--max-depth=2x", "DIR"}, "'2x' is not a whole number"},
                       FailureCase{{"DIR", "DIR"}, "more than one directory"},
                       FailureCase{{"--plugin", "ROOT/none.so", "DIR"}, "cannot load the plug-in"},
                       FailureCase{{"--plugin", MARLIT_NOT_A_PLUGIN, "DIR"},
                                   "lacks SetStartupInfo"}),
     RowName());
+
+struct TreeCase {
+  std::vector<std::string> Args;  // run in the panel's directory
+  const char* Expected;
+};
+
+std::string RowLabel(const TreeCase& c) { return Label(c.Args); }
+
+class Trees : public Program, public ::testing::WithParamInterface<TreeCase> {};
+
+TEST_P(Trees, PrintPathsInTreeOrder) {
+  MakeSampleDirectory();
+  MakeFile(Dir / "sub" / "z.log", 1, 0644);
+  fs::create_directories(Dir / "sub" / "deeper");
+  MakeFile(Dir / "sub" / "deeper" / "x.log", 1, 0644);
+  SetTime(Dir / "sub" / "deeper" / "x.log", 2024, 6, 1, 12, 0, 0);  // local 14:00
+  const fs::path before = fs::current_path();
+  fs::current_path(Dir);
+  const Result r = Run(GetParam().Args);
+  fs::current_path(before);
+  EXPECT_EQ(r.Out, GetParam().Expected);
+  EXPECT_EQ(r.Err, "");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Forms, Trees,
+    ::testing::Values(
+        TreeCase{{"-r", "--mask", "*.log"},
+                 "B.LOG\nc.log\nsub/deeper/x.log\nsub/inner.log\nsub/z.log\n"},
+        TreeCase{{"-r", "--mask", "*.log", "."},
+                 "./B.LOG\n./c.log\n./sub/deeper/x.log\n./sub/inner.log\n./sub/z.log\n"},
+        TreeCase{{"--recursive", "--mask", "*.log", "../panel/"},
+                 "../panel/B.LOG\n../panel/c.log\n../panel/sub/deeper/x.log\n"
+                 "../panel/sub/inner.log\n../panel/sub/z.log\n"},
+        TreeCase{{"--mask", "*.log", "sub"}, "sub/inner.log\nsub/z.log\n"},
+        TreeCase{{"--max-depth", "2", "--mask", "*.log"},
+                 "B.LOG\nc.log\nsub/inner.log\nsub/z.log\n"},
+        TreeCase{{"-r", "--skip", "S*", "--mask", "*.log"}, "B.LOG\nc.log\n"},
+        TreeCase{{"-r", "--skip", "deeper", "--include", "d"}, "ro-dir\nsub\nsub/deeper\n"},
+        TreeCase{{"-rl", "--mask", "x.log", "sub"},
+                 "           1 2024-06-01 14:00:00 a----- sub/deeper/x.log\n"}),
+    RowName());
+
+TEST_F(Program, TakesBackWhatItPrintedInAPipeline) {
+  MakeSampleDirectory();
+  const std::string panel = Panel() + "/";
+  const Result logs = Run({"-r", "--mask", "*.log", Panel()});
+  ASSERT_EQ(logs.Out, InPanel("B.LOG\nc.log\nsub/inner.log\n"));
+  const Result big =
+      Run({"-r", "--selected", "-", "--deselect", "--size", "..2k", Panel()}, logs.Out);
+  EXPECT_EQ(big.Out, InPanel("c.log\n"));
+  // Paths with and without the directory; lines that name no entry are
+  // counted in one warning.
+  const Result mixed =
+      Run({"-r", "--selected", "-", "--deselect", "--mask", "x", Panel()},
+          "sub/inner.log\n" + panel + "a.txt\nsub\nno/such\n" + panel + "\n\nsub/\n");
+  EXPECT_EQ(mixed.Out, InPanel("a.txt\nsub\nsub/inner.log\n"));
+  EXPECT_EQ(mixed.Err, "marlit: warning: --selected: 3 lines name no entry, ignored\n");
+  EXPECT_EQ(mixed.Status, 0);
+}
+
+TEST_F(Program, TakesBackNamesOfEveryByteWithNul) {
+  fs::create_directory(Dir / "d");
+  for (int byte = 1; byte < 256; ++byte) {
+    if (byte != '/') MakeFile(Dir / "d" / (std::string("n") + static_cast<char>(byte)), 0, 0644);
+  }
+  const Result all = Run({"-r0", Panel()});
+  EXPECT_EQ(Lines(all.Out, '\0').size(), 255u);
+  const Result back =
+      Run({"-r0", "--selected", "-", "--deselect", "--mask", "x", Panel()}, all.Out);
+  EXPECT_EQ(back.Out, all.Out);
+  EXPECT_EQ(back.Err, "");
+}
+
+TEST_F(Program, WarnsOnceOfALinkLoopWithFollow) {
+  MakeSampleDirectory();
+  ASSERT_EQ(symlink("..", (Dir / "sub" / "up").c_str()), 0);
+  const Result r = Run({"-rL", "--mask", "*.log,up", Panel()});
+  EXPECT_EQ(r.Out, InPanel("B.LOG\nc.log\nsub/inner.log\nsub/up\n"));
+  EXPECT_EQ(r.Err, "marlit: " + Panel() +
+                       "/sub/up: leads back to a directory above it, not walked into (a file "
+                       "system loop)\n");
+  EXPECT_EQ(r.Status, 0);
+}
+
+// As root every directory can be read; the walk's part is tested in-process,
+// as nobody, in tree_test.cpp.
+TEST_F(Program, ListsTheRestOfATreeWithAnUnreadableDirectory) {
+  if (geteuid() == 0) GTEST_SKIP() << "root reads every directory";
+  MakeSampleDirectory();
+  ASSERT_EQ(chmod((Dir / "sub").c_str(), 0), 0);
+  const Result r = Run({"-r", "--include", "d", Panel()});
+  EXPECT_EQ(r.Out, InPanel("ro-dir\nsub\n"));
+  EXPECT_EQ(r.Err, "marlit: " + Panel() + "/sub: cannot read directory: Permission denied\n");
+  EXPECT_EQ(r.Status, 2);
+}
 
 // Run as root, the program reads every directory: the test then runs it as
 // nobody, where setpriv can drop the privileges.
