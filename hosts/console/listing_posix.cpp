@@ -39,10 +39,6 @@ void AskForLargePages(void* block, size_t bytes) {
   if (end > start) madvise(reinterpret_cast<void*>(start), end - start, MADV_HUGEPAGE);
 }
 
-void Warn(const std::string& path, const char* what) {
-  std::fprintf(stderr, "marlit: %s: %s\n", path.c_str(), what);
-}
-
 // The status line on a terminal: directories and entries so far and the
 // directory being read, cut to the terminal's width so that it never wraps,
 // rewritten in place.
@@ -86,62 +82,55 @@ void ReportProgress(void* context, const WalkProgress& progress) {
   DrawStatus(&static_cast<WalkContext*>(context)->Status, progress);
 }
 
-// Fills the panel in tree order as the walk hands the entries over.
-struct Filler {
-  const ListingRequest* Request = nullptr;
-  PluginPanelItem* Items = nullptr;
-  uint32_t* Parents = nullptr;
-  size_t Count = 0;
-  size_t Capacity = 0;
-  std::vector<uint32_t> Directories;  // by depth: the item of the directory being filled
+// The panel and its path table, filled by the walk's threads.
+struct Panel {
+  PluginPanelItem* Items;
+  uint32_t* Parents;
+};
+
+void PlaceItem(void* context, const WalkEntry& entry, uint32_t at, uint32_t parent) {
+  const Panel& panel = *static_cast<const Panel*>(context);
+  FillZeroItem(entry.Name, entry.Facts, panel.Items[at]);
+  panel.Parents[at] = parent;
+}
+
+// The warnings of a walk, in tree order, with the paths as printed.
+struct Warner {
+  const std::string* Shown = nullptr;
+  std::span<const PluginPanelItem> Items;
+  std::span<const uint32_t> Parents;
+  uint32_t Next = 0;                  // the position of the next entry with facts
+  std::vector<uint32_t> Directories;  // by depth: the position of the directory's entry
   int Problems = 0;
 };
 
-std::string ShownPath(const Filler& f, uint32_t parent, std::string_view name) {
-  std::string path = f.Request->Shown;
-  if (parent != kNoParent) {
-    AppendPath(path, std::span<const PluginPanelItem>(f.Items, f.Count),
-               std::span<const uint32_t>(f.Parents, f.Count), parent);
-    path += '/';
-  }
-  path += name;
-  return path;
-}
-
-WalkAnswer FillItem(void* context, const WalkEntry& entry) {
-  Filler& f = *static_cast<Filler*>(context);
-  const uint32_t parent = f.Directories[entry.Depth - 1];
+WalkAnswer WarnOf(void* context, const WalkEntry& entry) {
+  Warner& w = *static_cast<Warner*>(context);
+  const uint32_t parent = w.Directories[entry.Depth - 1];
+  const auto warn = [&](const std::string& what) {
+    std::string path = *w.Shown;
+    if (parent != kNoParent) {
+      AppendPath(path, w.Items, w.Parents, parent);
+      path += '/';
+    }
+    path += entry.Name;
+    std::fprintf(stderr, "marlit: %s: %s\n", path.c_str(), what.c_str());
+  };
   if (entry.State == EntryState::Failed) {
-    Warn(ShownPath(f, parent, entry.Name),
-         (std::string("left out: ") + std::strerror(entry.Error)).c_str());
-    ++f.Problems;
-    return WalkAnswer::Prune;
+    warn(entry.Error == ENAMETOOLONG ? std::string("name longer than 259 bytes, left out")
+                                     : std::string("left out: ") + std::strerror(entry.Error));
+    ++w.Problems;
+    return WalkAnswer::Continue;
   }
-  if (f.Count == f.Capacity) return WalkAnswer::Stop;  // the walk counted every entry
-  if (entry.Name.size() >= kMaxPath) {
-    Warn(ShownPath(f, parent, entry.Name), "name longer than 259 bytes, left out");
-    ++f.Problems;
-    return WalkAnswer::Prune;
-  }
-  FillZeroItem(entry.Name, entry.Facts, f.Items[f.Count]);
-  const uint32_t index = static_cast<uint32_t>(f.Count++);
-  f.Parents[index] = parent;
-  switch (entry.State) {
-    case EntryState::Walked:
-      f.Directories.resize(entry.Depth + 1);
-      f.Directories[entry.Depth] = index;
-      break;
-    case EntryState::Unreadable:
-      Warn(ShownPath(f, parent, entry.Name),
-           (std::string("cannot read directory: ") + std::strerror(entry.Error)).c_str());
-      ++f.Problems;
-      break;
-    case EntryState::Loop:
-      Warn(ShownPath(f, parent, entry.Name),
-           "leads back to a directory above it, not walked into (a file system loop)");
-      break;
-    default:
-      break;
+  const uint32_t at = w.Next++;
+  if (entry.State == EntryState::Walked) {
+    w.Directories.resize(entry.Depth + 1);
+    w.Directories[entry.Depth] = at;
+  } else if (entry.State == EntryState::Unreadable) {
+    warn(std::string("cannot read directory: ") + std::strerror(entry.Error));
+    ++w.Problems;
+  } else if (entry.State == EntryState::Loop) {
+    warn("leads back to a directory above it, not walked into (a file system loop)");
   }
   return WalkAnswer::Continue;
 }
@@ -244,6 +233,7 @@ bool ListTree(const ListingRequest& request, PanelItems& items, PathTable& paren
   args.MaxDepth = request.MaxDepth;
   args.Flags = request.Flags;
   args.MaxEntries = request.MaxEntries != 0 ? request.MaxEntries : EntriesMemoryHolds();
+  args.MaxName = kMaxPath - 1;
   args.Enter = request.Skip.empty() ? nullptr : EnterUnlessSkipped;
   args.Progress = request.Progress ? ReportProgress : nullptr;
   args.Context = &context;
@@ -270,16 +260,17 @@ bool ListTree(const ListingRequest& request, PanelItems& items, PathTable& paren
   }
   AskForLargePages(items.data(), items.capacity() * sizeof(PluginPanelItem));
   items.resize(tree.Entries);
-  Filler filler;
-  filler.Request = &request;
-  filler.Items = items.data();
-  filler.Parents = parents.data();
-  filler.Capacity = items.size();
-  filler.Directories.push_back(kNoParent);
-  VisitTree(tree, FillItem, &filler);
-  items.resize(filler.Count);
-  parents.resize(filler.Count);
-  problems += filler.Problems;
+  Panel panel{items.data(), parents.data()};
+  LayOutTree(tree, PlaceItem, &panel);
+  if (tree.Warnings > 0) {
+    Warner warner;
+    warner.Shown = &request.Shown;
+    warner.Items = items;
+    warner.Parents = parents;
+    warner.Directories.push_back(kNoParent);
+    VisitTree(tree, WarnOf, &warner);
+    problems += warner.Problems;
+  }
   return true;
 }
 

@@ -60,6 +60,7 @@ struct WalkArgs {
   uint32_t Flags = 0;                // WalkFlag bits
   size_t Threads = 0;                // 0: one per processor (eight at most)
   uint64_t MaxEntries = UINT64_MAX;  // more than this: the walk stops as TooLarge
+  size_t MaxName = SIZE_MAX;         // a longer name fails with ENAMETOOLONG, and is not walked
   // Asked, on any of the walk's threads, for each directory the walk would go
   // into: Prune lists it without its entries, Stop ends the walk. Null: go in.
   WalkAnswer (*Enter)(void* context, const WalkEntry& directory) = nullptr;
@@ -70,11 +71,13 @@ struct WalkArgs {
 
 enum class WalkStatus { Done, Stopped, RootFailed, TooLarge, OutOfMemory };
 
-// The directories read, for VisitTree.
+// The directories read, for VisitTree and LayOutTree.
 struct WalkedTree {
   struct Directory;
   std::vector<std::unique_ptr<Directory>> Directories;  // the root's first
-  uint64_t Entries = 0;  // entries VisitTree hands over with their facts
+  uint64_t Entries = 0;   // entries VisitTree hands over with their facts
+  uint64_t Warnings = 0;  // entries it hands over Unreadable, Loop or Failed
+  size_t Threads = 1;     // the walk's threads
   WalkedTree();
   ~WalkedTree();
   WalkedTree(WalkedTree&&) noexcept;
@@ -95,6 +98,15 @@ WalkStatus WalkTree(const WalkArgs& args, WalkedTree& tree, std::string& error);
 // entry just visited; Stop ends the visit.
 void VisitTree(const WalkedTree& tree, WalkAnswer (*visit)(void* context, const WalkEntry& entry),
                void* context);
+
+// Hands every entry that VisitTree hands over with its facts to `place`,
+// with its position in tree order (0 to Entries - 1) and the position of its
+// directory's entry (UINT32_MAX for an entry of the root). Directories are
+// shared among the walk's threads: `place` is called on several at once,
+// never twice for one position.
+void LayOutTree(const WalkedTree& tree,
+                void (*place)(void* context, const WalkEntry& entry, uint32_t at, uint32_t parent),
+                void* context);
 
 // The number of processors this process may run on.
 size_t Processors();

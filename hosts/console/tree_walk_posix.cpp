@@ -69,7 +69,12 @@ struct WalkedTree::Directory {
   bool KeepFd = false;  // its directories are opened relative to Fd
   std::atomic<uint32_t> Holds{0};  // blocks not yet described, directories not yet opened
   std::atomic<int> Error{0};
-  bool Hidden = false;              // its entries are not visited
+  bool Hidden = false;  // its entries are not visited
+  // Its place in tree order, worked out once the walk is over: the position
+  // of its own entry, of its first entry, and how many entries lie below it.
+  uint32_t Item = UINT32_MAX;
+  uint32_t First = 0;
+  uint64_t Below = 0;
   std::string Names;                // zero-terminated
   std::vector<NameRecord> Entries;  // in byte order of the names
   std::vector<EntryFacts> Facts;    // one for each entry
@@ -392,6 +397,11 @@ void DescribeBlock(WalkState& s, Directory& d, uint32_t begin, uint32_t end, Job
     EntryFacts& facts = d.Facts[i];
     Identity id{};
     bool isLink = false;
+    if (entry.Length > s.Args->MaxName) {
+      entry.State = EntryState::Failed;
+      out.Failures.emplace_back(i, ENAMETOOLONG);
+      continue;
+    }
     const Described described = DescribeEntry(d.Fd, name, entry.Type, facts, id, isLink);
     if (described == Described::Vanished) continue;
     if (described == Described::Denied) {
@@ -595,18 +605,90 @@ void Work(WalkState& s, CallerDuties* caller) {
   }
 }
 
+bool HasFacts(EntryState state) {
+  return state != EntryState::Vanished && state != EntryState::Failed;
+}
+
+// The directory an entry leads to, if the walk read it; `cursor` runs along
+// d.Children as the entries are taken in order.
+Directory* ChildAt(const Directory& d, uint32_t slot, size_t& cursor) {
+  if (cursor < d.Children.size() && d.Children[cursor].first == slot) {
+    return d.Children[cursor++].second;
+  }
+  return nullptr;
+}
+
 // Marks the directories whose entries are not visited, sorts what the
-// threads added in no order, and counts the entries VisitTree hands over.
+// threads added in no order, counts the entries VisitTree hands over, and
+// works out where each directory's entries lie in tree order.
 void Settle(WalkedTree& tree) {
   tree.Entries = 0;
+  tree.Warnings = 0;
   for (const std::unique_ptr<Directory>& d : tree.Directories) {
     d->Hidden = d->Error != 0 || (d->Parent != nullptr && d->Parent->Hidden);
     std::sort(d->Children.begin(), d->Children.end());
     std::sort(d->Failures.begin(), d->Failures.end());
+    if (d->Parent != nullptr && !d->Parent->Hidden && d->Error != 0) ++tree.Warnings;
     if (d->Hidden) continue;
     for (const NameRecord& entry : d->Entries) {
-      tree.Entries +=
-          entry.State != EntryState::Vanished && entry.State != EntryState::Failed ? 1 : 0;
+      tree.Entries += HasFacts(entry.State) ? 1 : 0;
+      tree.Warnings += entry.State == EntryState::Failed || entry.State == EntryState::Loop;
+    }
+  }
+  // Children come after their parents in the list: counted from the end,
+  // each directory's count is complete before its parent's takes it.
+  for (auto it = tree.Directories.rbegin(); it != tree.Directories.rend(); ++it) {
+    Directory& d = **it;
+    if (d.Hidden) continue;
+    size_t cursor = 0;
+    for (uint32_t i = 0; i < d.Entries.size(); ++i) {
+      const Directory* child = ChildAt(d, i, cursor);
+      if (!HasFacts(d.Entries[i].State)) continue;
+      d.Below += 1 + (child != nullptr && !child->Hidden ? child->Below : 0);
+    }
+  }
+  for (const std::unique_ptr<Directory>& d : tree.Directories) {
+    if (d->Hidden) continue;
+    uint64_t at = d->First;
+    size_t cursor = 0;
+    for (uint32_t i = 0; i < d->Entries.size(); ++i) {
+      Directory* const child = ChildAt(*d, i, cursor);
+      if (!HasFacts(d->Entries[i].State)) continue;
+      if (child != nullptr && !child->Hidden) {
+        child->Item = static_cast<uint32_t>(at);
+        child->First = static_cast<uint32_t>(at + 1);
+        at += child->Below;
+      }
+      ++at;
+    }
+  }
+}
+
+// Places the entries of the directories, taken a batch at a time.
+void PlaceEntries(const WalkedTree& tree, std::atomic<size_t>& next,
+                  void (*place)(void*, const WalkEntry&, uint32_t, uint32_t), void* context) {
+  constexpr size_t kBatch = 64;
+  for (size_t begin = next.fetch_add(kBatch); begin < tree.Directories.size();
+       begin = next.fetch_add(kBatch)) {
+    const size_t end = std::min(tree.Directories.size(), begin + kBatch);
+    for (size_t k = begin; k < end; ++k) {
+      const Directory& d = *tree.Directories[k];
+      if (d.Hidden) continue;
+      uint64_t at = d.First;
+      size_t cursor = 0;
+      for (uint32_t i = 0; i < d.Entries.size(); ++i) {
+        const Directory* child = ChildAt(d, i, cursor);
+        const NameRecord& record = d.Entries[i];
+        if (!HasFacts(record.State)) continue;
+        WalkEntry entry{std::string_view(d.Names.data() + record.Offset, record.Length), d.Facts[i],
+                        d.Depth, record.State, 0};
+        if (child != nullptr && child->Error != 0) {
+          entry.State = EntryState::Unreadable;
+          entry.Error = child->Error;
+        }
+        place(context, entry, static_cast<uint32_t>(at), d.Item);
+        at += 1 + (child != nullptr && !child->Hidden ? child->Below : 0);
+      }
     }
   }
 }
@@ -687,7 +769,26 @@ WalkStatus WalkTree(const WalkArgs& args, WalkedTree& tree, std::string& error) 
       break;
   }
   Settle(tree);
+  tree.Threads = s.Threads;
   return s.Status;
+}
+
+void LayOutTree(const WalkedTree& tree,
+                void (*place)(void* context, const WalkEntry& entry, uint32_t at, uint32_t parent),
+                void* context) {
+  std::atomic<size_t> next{0};
+  std::vector<std::thread> helpers;
+  // A thread pays for itself on some thousands of entries.
+  const size_t wanted = std::min<size_t>(tree.Threads, tree.Entries / 16384 + 1);
+  for (size_t i = 1; i < wanted; ++i) {
+    try {
+      helpers.emplace_back([&] { PlaceEntries(tree, next, place, context); });
+    } catch (const std::system_error&) {
+      break;  // fewer helpers: the work gets done all the same
+    }
+  }
+  PlaceEntries(tree, next, place, context);
+  for (std::thread& helper : helpers) helper.join();
 }
 
 void VisitTree(const WalkedTree& tree, WalkAnswer (*visit)(void* context, const WalkEntry& entry),
