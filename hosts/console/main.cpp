@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <new>
 #include <string>
 
 #include "console/dialog/history.h"
@@ -133,4 +134,13 @@ int Run(int argc, const char* const* argv) {
 
 }  // namespace
 
-int main(int argc, char** argv) { return Run(argc, argv); }
+// Memory can run out anywhere for a large tree or a long --selected list:
+// the program then ends with a message, not with an abort.
+int main(int argc, char** argv) {
+  try {
+    return Run(argc, argv);
+  } catch (const std::bad_alloc&) {
+    std::fputs("marlit: not enough memory\n", stderr);
+    return kStatusError;
+  }
+}
