@@ -813,13 +813,10 @@ void VisitTree(const WalkedTree& tree, WalkAnswer (*visit)(void* context, const 
     if (record.State == EntryState::Vanished) continue;
     WalkEntry entry{std::string_view(d.Names.data() + record.Offset, record.Length), d.Facts[i],
                     d.Depth, record.State, 0};
-    const Directory* child = nullptr;
-    if (frame.Child < d.Children.size() && d.Children[frame.Child].first == i) {
-      child = d.Children[frame.Child++].second;
-      if (child->Error != 0) {
-        entry.State = EntryState::Unreadable;
-        entry.Error = child->Error;
-      }
+    const Directory* const child = ChildAt(d, i, frame.Child);
+    if (child != nullptr && child->Error != 0) {
+      entry.State = EntryState::Unreadable;
+      entry.Error = child->Error;
     }
     if (record.State == EntryState::Failed && frame.Failure < d.Failures.size() &&
         d.Failures[frame.Failure].first == i) {
