@@ -8,8 +8,9 @@ Two trees: /usr as it is, and a generated tree of 500,000 entries (20
 directories of 20 of 25, each of those with 49 files; a few hidden). On each,
 four selections, each run by every tool the way a user would type it:
 
-    mask                marlit -r --mask '*.log'     find/bfs -iname '*.log'   fdfind -u -i -g '*.log'
-    size                marlit -r --size 50k..       find/bfs -size +51199c    fdfind -u -S +50ki
+    mask                marlit -r --mask '*.h'       find/bfs -iname '*.h'     fdfind -u -i -g '*.h'
+    size                marlit -r --size 50k..       find/bfs ! -type d -size +51199c
+                                                     fdfind -u -S +50ki
     date                marlit -r --date 1-1-24..    find/bfs -newermt ...     fdfind -u --newer ...
     mask + size + date  all three at once
 
@@ -43,18 +44,20 @@ PANEL_ITEM_BYTES = 378  # sizeof(PluginPanelItem) in the native build
 MIB = 1024 * 1024
 
 # name, marlit's criteria, find's and bfs's tests, fdfind's options and
-# pattern, goal.
-# k is 1024 bytes for marlit; find's -size +Nc is more than N bytes and
-# -newermt strictly newer, so their bounds are one less.
-# fdfind's last option is its pattern ('.': any name).
+# pattern, goal. k is 1024 bytes for marlit; find's -size +Nc is more than N
+# bytes and -newermt strictly newer, so their bounds are one less. marlit
+# gives directories size 0, as the file manager on Windows does, and fdfind
+# tests the size of files only: find and bfs leave directories out of the size
+# test. fdfind's last option is its pattern ('.': any name).
+SIZE = ["!", "-type", "d", "-size", "+51199c"]
+NEWER = ["-newermt", "2023-12-31T23:59:59"]
+FD_NEWER = ["--newer", "2023-12-31 23:59:59"]
 CASES = [
-    ("mask", ["--mask", "*.log"], ["-iname", "*.log"], ["-i", "-g", "*.log"], 1.5),
-    ("size", ["--size", "50k.."], ["-size", "+51199c"], ["-S", "+50ki", "."], 1.0),
-    ("date", ["--date", "1-1-24.."], ["-newermt", "2023-12-31T23:59:59"],
-     ["--newer", "2023-12-31 23:59:59", "."], 1.0),
-    ("mask+size+date", ["--mask", "*.log", "--size", "50k..", "--date", "1-1-24.."],
-     ["-iname", "*.log", "-size", "+51199c", "-newermt", "2023-12-31T23:59:59"],
-     ["-S", "+50ki", "--newer", "2023-12-31 23:59:59", "-i", "-g", "*.log"], 1.0),
+    ("mask", ["--mask", "*.h"], ["-iname", "*.h"], ["-i", "-g", "*.h"], 1.5),
+    ("size", ["--size", "50k.."], SIZE, ["-S", "+50ki", "."], 1.0),
+    ("date", ["--date", "1-1-24.."], NEWER, FD_NEWER + ["."], 1.0),
+    ("mask+size+date", ["--mask", "*.h", "--size", "50k..", "--date", "1-1-24.."],
+     ["-iname", "*.h"] + SIZE + NEWER, ["-S", "+50ki"] + FD_NEWER + ["-i", "-g", "*.h"], 1.0),
 ]
 
 EXTENSIONS = ("log", "txt", "dat", "c", "h", "so", "json")
