@@ -3,6 +3,7 @@
 
     bench/console/compare-tree.py [--marlit PATH] [--rounds N] [--usr DIR]
                                   [--tree DIR] [--entries N] [--one-core]
+                                  [--only usr|generated]
 
 Two trees: /usr as it is, and a generated tree of 500,000 entries (20
 directories of 20 of 25, each of those with 49 files; a few hidden). On each,
@@ -225,6 +226,7 @@ def main():
     parser.add_argument("--tree", help="keep the generated tree here (made when missing)")
     parser.add_argument("--entries", type=int, default=500000, help="size of the generated tree")
     parser.add_argument("--one-core", action="store_true", help="also marlit on one processor")
+    parser.add_argument("--only", choices=("usr", "generated"), help="one of the two trees")
     args = parser.parse_args()
     if args.rounds < 5:
         sys.exit("compare-tree: at least 5 rounds")
@@ -240,7 +242,7 @@ def main():
     work = tempfile.mkdtemp(prefix="marlit-tree-bench-", dir=base)
     try:
         tree = args.tree or os.path.join(work, "tree")
-        if not os.path.exists(os.path.join(tree, ".complete")):
+        if args.only != "usr" and not os.path.exists(os.path.join(tree, ".complete")):
             if os.path.exists(tree):
                 sys.exit("compare-tree: %s exists but is no complete generated tree" % tree)
             print("making a tree of %d entries in %s ..." % (args.entries, tree), file=sys.stderr,
@@ -257,8 +259,10 @@ def main():
         print("%s: %d processors, load average %s at the start; medians of %d rounds" %
               (os.uname().nodename, os.cpu_count(), "%.2f %.2f %.2f" % os.getloadavg(),
                args.rounds))
-        bench_tree("installed files", args.usr, tools, measure, env, args.rounds, True)
-        bench_tree("generated tree", tree, tools, measure, env, args.rounds, False)
+        if args.only != "generated":
+            bench_tree("installed files", args.usr, tools, measure, env, args.rounds, True)
+        if args.only != "usr":
+            bench_tree("generated tree", tree, tools, measure, env, args.rounds, False)
         print("\n(load average %s at the end)" % ("%.2f %.2f %.2f" % os.getloadavg()))
     finally:
         shutil.rmtree(work, ignore_errors=True)
