@@ -719,4 +719,9 @@ RegistryResult DeleteRegistryKey(RegistryRoot root, const char* key) {
   });
 }
 
+std::string RegistryStoreLocation() {
+  StorePaths paths;
+  return LocateStore(paths) ? paths.File : std::string();
+}
+
 }  // namespace marlit

@@ -80,4 +80,6 @@ RegistryResult DeleteRegistryKey(RegistryRoot root, const char* key) {
   return Translate(DeleteTree(RootHandle(root), key));
 }
 
+std::string RegistryStoreLocation() { return "the registry"; }
+
 }  // namespace marlit
