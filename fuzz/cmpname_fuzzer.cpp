@@ -145,24 +145,27 @@ std::vector<Element> Elements(const std::vector<char32_t>& p) {
   return out;
 }
 
+// One character of the name with its fold and the other characters of the
+// same fold, worked out once per name.
+struct NameChar {
+  char32_t Code;
+  char32_t Folded;
+  const std::vector<char32_t>* Others;
+};
+
 // A character fits a set when some member folds as it does.
-bool Fits(const Element& e, char32_t c, bool utf8) {
-  const char32_t folded = ModelFold(c, utf8);
+bool Fits(const Element& e, const NameChar& c, bool utf8) {
   switch (e.What) {
     case Element::Any:
       return true;
     case Element::Char:
-      return ModelFold(e.Value, utf8) == folded;
+      return ModelFold(e.Value, utf8) == c.Folded;
     case Element::Set:
-      for (const auto& [from, to] : e.Ranges) {
-        const auto inside = [&](char32_t x) { return x >= from && x <= to; };
-        if (inside(c) || inside(folded)) return true;
-        if (utf8) {
-          for (const char32_t x : Unfolded(folded)) {
-            if (inside(x)) return true;
-          }
-        } else if (folded >= 'a' && folded <= 'z' && inside(folded - 32)) {
-          return true;
+      for (const auto& range : e.Ranges) {
+        const auto inside = [&](char32_t x) { return x >= range.first && x <= range.second; };
+        if (inside(c.Code) || inside(c.Folded)) return true;
+        for (const char32_t x : *c.Others) {
+          if (inside(x)) return true;
         }
       }
       return false;
@@ -176,7 +179,20 @@ bool Fits(const Element& e, char32_t c, bool utf8) {
 // the last element back.
 bool ModelPattern(std::string_view pattern, std::string_view subject, bool utf8) {
   const std::vector<Element> elements = Elements(Characters(pattern, utf8));
-  const std::vector<char32_t> name = Characters(subject, utf8);
+  std::vector<NameChar> name;
+  for (const char32_t c : Characters(subject, utf8)) {
+    // Bytes fold ASCII letters only: a small letter's one other is its capital.
+    static const auto* const capitals = [] {
+      auto* list = new std::vector<std::vector<char32_t>>();
+      for (char32_t x = 'A'; x <= 'Z'; ++x) list->push_back({x});
+      return list;
+    }();
+    static const std::vector<char32_t> none;
+    const char32_t folded = ModelFold(c, utf8);
+    const std::vector<char32_t>* others = &Unfolded(folded);
+    if (!utf8) others = folded >= 'a' && folded <= 'z' ? &(*capitals)[folded - 'a'] : &none;
+    name.push_back(NameChar{c, folded, others});
+  }
   std::vector<char> next(name.size() + 1, 0), here(name.size() + 1, 0);
   next[name.size()] = 1;
   for (size_t i = elements.size(); i-- > 0;) {

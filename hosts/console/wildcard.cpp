@@ -40,10 +40,12 @@ struct Character {
 };
 
 // The character at byte i of a text already known to be valid UTF-8 when
-// `utf8` is set.
-Character CharacterAt(std::string_view s, size_t i, bool utf8) {
+// read as UTF-8. Both readings are compiled apart, so that matching bytes
+// costs nothing for the other.
+template <bool Utf8>
+Character CharacterAt(std::string_view s, size_t i) {
   const auto lead = static_cast<unsigned char>(s[i]);
-  if (!utf8 || lead < 0x80) return {lead, 1};
+  if (!Utf8 || lead < 0x80) return {lead, 1};
   const size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
   char32_t code = lead & (0x7Fu >> length);
   for (size_t k = 1; k < length; ++k) {
@@ -54,18 +56,22 @@ Character CharacterAt(std::string_view s, size_t i, bool utf8) {
 
 // Matching bytes folds ASCII letters only: a byte above 0x7F means nothing
 // of its own.
-char32_t Fold(char32_t c, bool utf8) { return utf8 ? FoldCase(c) : AsciiFold(c); }
+template <bool Utf8>
+char32_t Fold(char32_t c) {
+  return Utf8 ? FoldCase(c) : AsciiFold(c);
+}
 
 // Whether some character of the range [from, to] folds as the name's
 // character does: the character itself, its fold, or another character with
 // the same fold (such as its capital).
-bool InFoldedRange(char32_t c, char32_t folded, char32_t from, char32_t to, bool utf8) {
+template <bool Utf8>
+bool InFoldedRange(char32_t c, char32_t folded, char32_t from, char32_t to) {
   const auto inside = [&](char32_t x) { return x >= from && x <= to; };
   if (inside(c) || inside(folded)) return true;
   if (folded >= 'a' && folded <= 'z' && inside(folded - 'a' + 'A')) return true;
   // Other characters folding to the same one lie beyond ASCII, and so
   // outside a range that ends within it.
-  if (!utf8 || to < 0x80) return false;
+  if (!Utf8 || to < 0x80) return false;
   for (const FoldRun& run : kFoldRuns) {
     const char32_t source = folded - static_cast<char32_t>(run.Delta);
     if (Covers(run, source) && inside(source)) return true;
@@ -76,13 +82,14 @@ bool InFoldedRange(char32_t c, char32_t folded, char32_t from, char32_t to, bool
 // Matches one character of the name against the pattern element at `at` (not
 // a '*'). Sets `next` to the position after the element. Returns whether the
 // character fits.
-bool MatchElement(std::string_view p, size_t at, Character ch, bool utf8, size_t& next) {
-  const Character element = CharacterAt(p, at, utf8);
+template <bool Utf8>
+bool MatchElement(std::string_view p, size_t at, Character ch, size_t& next) {
+  const Character element = CharacterAt<Utf8>(p, at);
   if (element.Code == '?') {
     next = at + 1;
     return true;
   }
-  const char32_t folded = Fold(ch.Code, utf8);
+  const char32_t folded = Fold<Utf8>(ch.Code);
   if (element.Code == '[') {
     // The set runs to the first ']' after at least one member (the bytes of
     // a longer first member are never a ']'); without one the '[' is an
@@ -91,13 +98,13 @@ bool MatchElement(std::string_view p, size_t at, Character ch, bool utf8, size_t
     if (close != std::string_view::npos) {
       next = close + 1;
       for (size_t i = at + 1; i < close;) {
-        const Character from = CharacterAt(p, i, utf8);
+        const Character from = CharacterAt<Utf8>(p, i);
         i += from.Length;
         if (i + 1 < close && p[i] == '-') {
-          const Character to = CharacterAt(p, i + 1, utf8);
+          const Character to = CharacterAt<Utf8>(p, i + 1);
           i += 1 + to.Length;
-          if (InFoldedRange(ch.Code, folded, from.Code, to.Code, utf8)) return true;
-        } else if (Fold(from.Code, utf8) == folded) {
+          if (InFoldedRange<Utf8>(ch.Code, folded, from.Code, to.Code)) return true;
+        } else if (Fold<Utf8>(from.Code) == folded) {
           return true;
         }
       }
@@ -105,20 +112,21 @@ bool MatchElement(std::string_view p, size_t at, Character ch, bool utf8, size_t
     }
   }
   next = at + element.Length;
-  return Fold(element.Code, utf8) == folded;
+  return Fold<Utf8>(element.Code) == folded;
 }
 
 // Greedy matching with one backtrack point: on a mismatch only the last '*'
 // takes one more character, since an earlier '*' could gain nothing a later
 // one cannot. Each step advances the name or that '*', so the work is bounded
 // by the product of the lengths, never exponential.
-bool MatchIn(std::string_view p, std::string_view s, bool utf8) {
+template <bool Utf8>
+bool MatchIn(std::string_view p, std::string_view s) {
   size_t pi = 0;
   size_t si = 0;
   size_t starPattern = std::string_view::npos;
   size_t starName = 0;
   while (si < s.size()) {
-    const Character ch = CharacterAt(s, si, utf8);
+    const Character ch = CharacterAt<Utf8>(s, si);
     if (pi < p.size()) {
       if (p[pi] == '*') {
         starPattern = ++pi;
@@ -126,7 +134,7 @@ bool MatchIn(std::string_view p, std::string_view s, bool utf8) {
         continue;
       }
       size_t next = 0;
-      if (MatchElement(p, pi, ch, utf8, next)) {
+      if (MatchElement<Utf8>(p, pi, ch, next)) {
         pi = next;
         si += ch.Length;
         continue;
@@ -134,7 +142,7 @@ bool MatchIn(std::string_view p, std::string_view s, bool utf8) {
     }
     if (starPattern == std::string_view::npos) return false;
     pi = starPattern;
-    starName += CharacterAt(s, starName, utf8).Length;
+    starName += CharacterAt<Utf8>(s, starName).Length;
     si = starName;
   }
   while (pi < p.size() && p[pi] == '*') ++pi;
@@ -150,7 +158,20 @@ std::string_view Trimmed(std::string_view text) {
 bool MatchOne(std::string_view pattern, std::string_view name, bool utf8) {
   if (pattern == "*.*") return true;
   if (pattern == "*.") return name.find('.') == std::string_view::npos;
-  return MatchIn(pattern, name, utf8);
+  return utf8 ? MatchIn<true>(pattern, name) : MatchIn<false>(pattern, name);
+}
+
+bool IsAscii(std::string_view text) {
+  unsigned char any = 0;
+  for (const char c : text) any |= static_cast<unsigned char>(c);
+  return any < 0x80;
+}
+
+// Read as UTF-8 when both texts are; ASCII alone reads the same either way,
+// and faster as bytes.
+bool ReadAsUtf8(std::string_view pattern, std::string_view name) {
+  if (IsAscii(pattern) && IsAscii(name)) return false;
+  return IsUtf8(pattern) && IsUtf8(name);
 }
 
 // Whether any pattern of a list separated by `separators` matches. Empty
@@ -217,12 +238,12 @@ bool IsUtf8(std::string_view text) {
 }
 
 bool MatchPattern(std::string_view pattern, std::string_view name) {
-  return MatchIn(pattern, name, IsUtf8(pattern) && IsUtf8(name));
+  return ReadAsUtf8(pattern, name) ? MatchIn<true>(pattern, name) : MatchIn<false>(pattern, name);
 }
 
 bool MatchMask(std::string_view mask, std::string_view name) {
-  // A valid mask splits into valid patterns: the separators are ASCII.
-  const bool utf8 = IsUtf8(mask) && IsUtf8(name);
+  // A mask splits into patterns read as it is: the separators are ASCII.
+  const bool utf8 = ReadAsUtf8(mask, name);
   const size_t bar = mask.find('|');
   const std::string_view include = mask.substr(0, bar);
   bool any = false;
