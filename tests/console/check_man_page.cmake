@@ -1,6 +1,7 @@
 # The manual page: groff finds nothing to warn about, man renders it, and it
-# names every option that --help names.
-#   cmake -DPAGE=<marlit.1> -DPROGRAM=<marlit> -P check_man_page.cmake
+# names every option that --help names, as do the shell completions.
+#   cmake -DPAGE=<marlit.1> -DPROGRAM=<marlit> "-DCOMPLETIONS=<file>;..."
+#         -P check_man_page.cmake
 execute_process(COMMAND groff -ww -z -man ${PAGE}
   RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
 if(NOT status EQUAL 0 OR NOT "${out}${err}" STREQUAL "")
@@ -26,10 +27,22 @@ list(LENGTH options count)
 if(status OR count LESS 20)
   message(FATAL_ERROR "--help names too few options (${count})")
 endif()
-# man may hyphenate a long option at the end of a line: join those first.
-string(REGEX REPLACE "‐\n *" "" joined "${page}")
+# The page's source and each completion name every option (hyphenation in
+# the rendered page would hide some).
+file(READ ${PAGE} source)
+string(REPLACE "\\-" "-" source "${source}")
+set(texts source)
+foreach(completion IN LISTS COMPLETIONS)
+  get_filename_component(name ${completion} NAME)
+  file(READ ${completion} "${name}")
+  list(APPEND texts "${name}")
+endforeach()
 foreach(option IN LISTS options)
-  if(NOT joined MATCHES "${option}([^a-z-]|$)")
-    message(FATAL_ERROR "the manual page does not name ${option}")
-  endif()
+  string(SUBSTRING "${option}" 2 -1 word)
+  foreach(text IN LISTS texts)
+    # fish names a long option with -l.
+    if(NOT "${${text}}" MATCHES "(--|-l )${word}([^a-z-]|$)")
+      message(FATAL_ERROR "${text} does not name ${option}")
+    endif()
+  endforeach()
 endforeach()
