@@ -20,7 +20,15 @@ size_t LeadingDigits(std::string_view text) {
   return n;
 }
 
-std::string Quoted(std::string_view text) { return "'" + std::string(text) + "'"; }
+// A text in quotes, its control bytes shown as '?' so that a message stays
+// on one line.
+std::string Quoted(std::string_view text) {
+  std::string quoted = "'";
+  for (const char c : text) {
+    quoted += static_cast<unsigned char>(c) < 0x20 || c == 0x7F ? '?' : c;
+  }
+  return quoted + "'";
+}
 
 std::string TwoDigits(unsigned value) { return (value < 10 ? "0" : "") + std::to_string(value); }
 
