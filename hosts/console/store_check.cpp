@@ -71,10 +71,13 @@ std::string Reason(const std::string& file, const char* keyPath) {
 std::string CheckSavedSettings(const SettingsValues& saved, const char* rootKey) {
   // The program's own copy of the module state: the key the plug-in uses.
   if (!FormPluginKeyPath(rootKey)) return {};
+  // One reading of the store for all eight values.
+  BeginRegistryBatch();
   const bool all = NumberSaved("ClearFirst", saved.ClearFirst) && NumberSaved("Mode", saved.Mode) &&
                    NumberSaved("InAttr", saved.InAttr) && NumberSaved("ExAttr", saved.ExAttr) &&
                    TextSaved("Mask", saved.Mask) && TextSaved("Date", saved.Date) &&
                    TextSaved("Time", saved.Time) && TextSaved("Size", saved.Size);
+  EndRegistryBatch();
   if (all) return {};
   return "the criteria were not saved: " + Reason(RegistryStoreLocation(), PluginKeyPath);
 }
