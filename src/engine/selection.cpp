@@ -8,8 +8,6 @@ namespace {
 struct PassContext {
   uint32_t IncludeMask;  // 0: the include test passes every item
   uint32_t ExcludeMask;  // 0: the exclude test passes every item
-  bool BiasValid;
-  int64_t Bias;  // local-zone bias now, in 100-ns units
   bool NeedWriteTime;
   bool NeedFields;
   DateBound DateFrom;
@@ -30,50 +28,28 @@ DateBound DateBoundOf(const SYSTEMTIME& bound, const TimeServices& clock) {
   return DateBound{valid, valid ? StampOf(stamp) : 0};
 }
 
-// The bias is the same for every stamp while the pass runs, so one
-// conversion of a reference stamp, far from both ends of the range, gives it.
+// An upper bound names a second (23:59:59 once completed); every stamp
+// within that second passes, up to the next day's midnight. Milliseconds are
+// 0 in a parsed bound, so the second's last tick stays within the day.
+DateBound UpperDateBoundOf(const SYSTEMTIME& bound, const TimeServices& clock) {
+  DateBound upper = DateBoundOf(bound, clock);
+  if (upper.Valid) upper.Stamp += kTicksPerSecond - 1 - upper.Stamp % kTicksPerSecond;
+  return upper;
+}
+
 PassContext PreparePass(const SelectionCriteria& c, const TimeServices& clock) {
   PassContext ctx{};
   ctx.IncludeMask = AttributeMask(c.InAttr);
   ctx.ExcludeMask = AttributeMask(c.ExAttr);
   ctx.NeedWriteTime = c.DateKind != RangeKind::None || c.TimeKind != RangeKind::None;
   ctx.NeedFields = c.DateKind == RangeKind::Exact;
-  if (ctx.NeedWriteTime) {
-    constexpr uint64_t kReference = uint64_t{1} << 62;
-    FILETIME utc = FileTimeOf(kReference);
-    FILETIME local{};
-    ctx.BiasValid = clock.FileTimeToLocalFileTime(&utc, &local);
-    ctx.Bias = static_cast<int64_t>(StampOf(local) - kReference);
-  }
   if (c.DateKind == RangeKind::Between || c.DateKind == RangeKind::From) {
     ctx.DateFrom = DateBoundOf(c.DateFrom, clock);
   }
   if (c.DateKind == RangeKind::Between || c.DateKind == RangeKind::UpTo) {
-    ctx.DateTo = DateBoundOf(c.DateTo, clock);
+    ctx.DateTo = UpperDateBoundOf(c.DateTo, clock);
   }
   return ctx;
-}
-
-// A stamp of 2^63 or more is no time stamp, and a shift that leaves the range
-// is not wrapped into it: both make the write time invalid.
-ItemWriteTime WriteTimeOf(const PluginPanelItem& item, const PassContext& ctx,
-                          const TimeServices& clock) {
-  ItemWriteTime t{};
-  const FILETIME written = item.FindData.ftLastWriteTime;
-  const uint64_t utc = StampOf(written);
-  int64_t local = 0;
-  if (!ctx.BiasValid || utc > uint64_t{INT64_MAX} ||
-      __builtin_add_overflow(static_cast<int64_t>(utc), ctx.Bias, &local) || local < 0) {
-    return t;
-  }
-  t.Valid = true;
-  t.Local = static_cast<uint64_t>(local);
-  t.SecondsOfDay = static_cast<uint32_t>(t.Local / kTicksPerSecond % 86'400);
-  if (ctx.NeedFields) {
-    const FILETIME stamp = FileTimeOf(t.Local);
-    t.Valid = clock.FileTimeToSystemTime(&stamp, &t.Fields);
-  }
-  return t;
 }
 
 uint32_t SecondsOfDay(const SYSTEMTIME& t) {
@@ -142,7 +118,7 @@ bool TimePasses(const ItemWriteTime& t, const SelectionCriteria& c) {
 }
 
 bool ItemPasses(const PluginPanelItem& item, const SelectionCriteria& c, const PassContext& ctx,
-                FarApiCmpName cmpName, const TimeServices& clock) {
+                FarApiCmpName cmpName, LocalZone& zone) {
   if (cmpName(c.Mask, item.FindData.cFileName, 1) == 0) return false;
   const uint64_t size = (uint64_t{item.FindData.nFileSizeHigh} << 32) | item.FindData.nFileSizeLow;
   if (!SizePasses(size, c)) return false;
@@ -153,7 +129,7 @@ bool ItemPasses(const PluginPanelItem& item, const SelectionCriteria& c, const P
     return false;
   }
   if (!ctx.NeedWriteTime) return true;
-  const ItemWriteTime t = WriteTimeOf(item, ctx, clock);
+  const ItemWriteTime t = LocalWriteTime(item, zone, ctx.NeedFields);
   return DatePasses(t, c, ctx) && TimePasses(t, c);
 }
 
@@ -210,8 +186,9 @@ void SelectionPass(PanelInfo& panel, const SelectionCriteria& criteria, FarApiCm
     for (int i = 0; i < count; ++i) items[i].Flags = 0;
   }
   const PassContext ctx = PreparePass(criteria, clock);
+  LocalZone zone = OpenLocalZone(clock, ctx.NeedWriteTime ? static_cast<size_t>(count) : 0);
   for (int i = 0; i < count; ++i) {
-    if (ItemPasses(items[i], criteria, ctx, cmpName, clock)) {
+    if (ItemPasses(items[i], criteria, ctx, cmpName, zone)) {
       items[i].Flags = Marked(items[i].Flags, criteria.Mode);
     }
   }
