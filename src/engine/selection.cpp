@@ -4,6 +4,11 @@
 namespace marlit {
 namespace {
 
+// The pass waits on memory more than on its tests: an item's fields and its
+// Flags lie in different cache lines of a record of 378 bytes, so the lines
+// of the item this many places ahead are asked for early.
+constexpr int kAhead = 8;
+
 // Everything of a pass that does not depend on the item, worked out once.
 struct PassContext {
   uint32_t IncludeMask;  // 0: the include test passes every item
@@ -50,6 +55,11 @@ PassContext PreparePass(const SelectionCriteria& c, const TimeServices& clock) {
     ctx.DateTo = UpperDateBoundOf(c.DateTo, clock);
   }
   return ctx;
+}
+
+// Worked out only for a time criterion: a date alone never needs it.
+uint32_t SecondsOfDay(const ItemWriteTime& t) {
+  return static_cast<uint32_t>(t.Local / kTicksPerSecond % 86'400);
 }
 
 uint32_t SecondsOfDay(const SYSTEMTIME& t) {
@@ -151,16 +161,17 @@ bool HasAttribute(const PluginPanelItem& item, uint32_t mask) {
 }
 
 bool TimeEquals(const SYSTEMTIME& value, const ItemWriteTime& item) {
-  return item.Valid && FieldMatches(value.wHour, item.SecondsOfDay / 3600) &&
-         FieldMatches(value.wMinute, item.SecondsOfDay / 60 % 60);
+  const uint32_t seconds = SecondsOfDay(item);
+  return item.Valid && FieldMatches(value.wHour, seconds / 3600) &&
+         FieldMatches(value.wMinute, seconds / 60 % 60);
 }
 
 bool TimeNotBefore(const SYSTEMTIME& lower, const ItemWriteTime& item) {
-  return item.Valid && item.SecondsOfDay >= SecondsOfDay(lower);
+  return item.Valid && SecondsOfDay(item) >= SecondsOfDay(lower);
 }
 
 bool TimeNotAfter(const SYSTEMTIME& upper, const ItemWriteTime& item) {
-  return item.Valid && SecondsOfDay(upper) >= item.SecondsOfDay;
+  return item.Valid && SecondsOfDay(upper) >= SecondsOfDay(item);
 }
 
 bool DateEquals(const SYSTEMTIME& value, const ItemWriteTime& item) {
@@ -188,6 +199,12 @@ void SelectionPass(PanelInfo& panel, const SelectionCriteria& criteria, FarApiCm
   const PassContext ctx = PreparePass(criteria, clock);
   LocalZone zone = OpenLocalZone(clock, ctx.NeedWriteTime ? static_cast<size_t>(count) : 0);
   for (int i = 0; i < count; ++i) {
+    if (i + kAhead < count) {
+      const PluginPanelItem& next = items[i + kAhead];
+      __builtin_prefetch(&next.FindData.dwFileAttributes);
+      __builtin_prefetch(&next.FindData.cFileName[16]);
+      __builtin_prefetch(&next.Flags, 1);
+    }
     if (ItemPasses(items[i], criteria, ctx, cmpName, zone)) {
       items[i].Flags = Marked(items[i].Flags, criteria.Mode);
     }

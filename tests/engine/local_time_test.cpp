@@ -59,23 +59,34 @@ TEST(LocalWriteTime, ChangeOfOffsetAnywhereInAWindow) {
   }
 }
 
-// Random stamps, many near the change, through a view of few slots, so that
+// A zone with more offsets than any real one: a new one every window.
+bool ManyOffsets(const FILETIME* utc, FILETIME* local) {
+  const uint64_t minutes = (StampOf(*utc) >> kZoneWindowShift) % 300;
+  *local = FileTimeOf(StampOf(*utc) + minutes * 60 * kTicksPerSecond);
+  return true;
+}
+
+// Random stamps, many near a change, through a view of few slots, so that
 // windows keep pushing each other out of the table.
 TEST(LocalWriteTime, AgreesWithTheServiceForEveryStamp) {
   std::mt19937_64 random(2024);
   const uint64_t change = test::Stamp(2024, 10, 27, 1) + 7;
-  const TimeServices clock = test::ChangingClock(120, change, 60);
-  LocalZone zone = OpenLocalZone(clock, 1);
-  for (int i = 0; i < 20'000; ++i) {
-    const uint64_t utc =
-        i % 2 == 0 ? change - 2 * kWindow + random() % (4 * kWindow) : random() % kLastStamp;
-    const ItemWriteTime t = At(utc, zone, true);
-    ASSERT_TRUE(t.Valid) << utc;
-    ASSERT_EQ(t.Local, ServiceLocal(utc, clock)) << utc;
-    ASSERT_EQ(t.SecondsOfDay, t.Local / kTicksPerSecond % 86'400);
-    SYSTEMTIME fields{};
-    ASSERT_TRUE(SplitStamp(t.Local, fields));
-    ASSERT_EQ(std::memcmp(&fields, &t.Fields, sizeof fields), 0) << utc;
+  const TimeServices changing = test::ChangingClock(120, change, 60);
+  TimeServices many = changing;
+  many.FileTimeToLocalFileTime = ManyOffsets;
+  const TimeServices clocks[] = {changing, many};
+  for (const TimeServices& clock : clocks) {
+    LocalZone zone = OpenLocalZone(clock, 1);
+    for (int i = 0; i < 20'000; ++i) {
+      const uint64_t utc =
+          i % 2 == 0 ? change - 2 * kWindow + random() % (4 * kWindow) : random() % kLastStamp;
+      const ItemWriteTime t = At(utc, zone, true);
+      ASSERT_TRUE(t.Valid) << utc;
+      ASSERT_EQ(t.Local, ServiceLocal(utc, clock)) << utc;
+      SYSTEMTIME fields{};
+      ASSERT_TRUE(SplitStamp(t.Local, fields));
+      ASSERT_EQ(std::memcmp(&fields, &t.Fields, sizeof fields), 0) << utc;
+    }
   }
 }
 

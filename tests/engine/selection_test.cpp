@@ -328,7 +328,7 @@ TEST(SelectionPass, ItemOnABoundPassesBothEnds) {
   EXPECT_EQ(Passing(items, input), "11");
   // The same through the item tests and a bound at exactly the item's stamp.
   const DateBound bound{true, Stamp(2024, 3, 5)};
-  const ItemWriteTime written{true, Stamp(2024, 3, 5), 0, {}};
+  const ItemWriteTime written{true, Stamp(2024, 3, 5), {}};
   EXPECT_TRUE(DateNotBefore(bound, written));
   EXPECT_TRUE(DateNotAfter(bound, written));
   (void)clock;
