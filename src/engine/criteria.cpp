@@ -39,8 +39,8 @@ uint16_t ComponentOf(DigitRun run) {
 
 // A year of 1000 or more is the year as written. Below that, two-digit
 // years: 0..49 are 2000..2049, everything else has 1900 added (so 124 is
-// 2024, as it always was); the years 2900 and on that this once gave to four
-// digits can never have been meant.
+// 2024). Adding 1900 to four digits would give years from 2900 on, which no
+// one means.
 uint16_t YearOf(uint16_t n) {
   if (n >= 1000) return n;
   return static_cast<uint16_t>(n < 50 ? n + 2000 : n + 1900);

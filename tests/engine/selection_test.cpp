@@ -334,32 +334,6 @@ TEST(SelectionPass, ItemOnABoundPassesBothEnds) {
   (void)clock;
 }
 
-// Each item by the bias its own stamp has: UTC+1 up to 31 March 2024 01:00
-// UTC, UTC+2 from then on.
-TEST(SelectionPass, EachStampTakesItsOwnBias) {
-  const uint64_t change = Stamp(2024, 3, 31, 1);
-  const std::vector<PluginPanelItem> items = {MakeItem({"f", 0, 0, change - 1}),
-                                              MakeItem({"g", 0, 0, change}),
-                                              MakeItem({"h", 0, 0, Stamp(2024, 7, 1, 22, 30)})};
-  const struct {
-    const char *Date, *Time, *Passing;
-  } rows[] = {
-      {"", "1:59", "100"}, {"", "3:00", "010"}, {"2-7-24", "0:30", "001"}, {"31-3-24", "", "110"}};
-  for (const auto& r : rows) {
-    DialogInput input;
-    input.Date = r.Date;
-    input.Time = r.Time;
-    input.ClearFirst = true;
-    std::vector<PluginPanelItem> panelItems = items;
-    const TimeServices clock = test::ChangingClock(60, change, 120);
-    PanelInfo panel = test::PanelOf(panelItems);
-    SelectionPass(panel, CriteriaOf(input, clock), test::TestCmpName, clock);
-    std::string passing;
-    for (const PluginPanelItem& item : panelItems) passing += item.Flags == SEL ? '1' : '0';
-    EXPECT_EQ(passing, r.Passing) << r.Date << " / " << r.Time;
-  }
-}
-
 // The last day of a range counts to its very end, the first day of the next
 // range begins at midnight, and nothing falls between them; time-of-day bounds
 // take whole seconds as well. Items: 2024-03-31 23:59:59.5 and .9999999,

@@ -43,12 +43,6 @@ TimeServices ChangingClock(int before, uint64_t change, int after, SYSTEMTIME no
                       kSystemTime.SystemTimeToFileTime, FixedNow};
 }
 
-TimeServices SystemZoneClock(SYSTEMTIME now) {
-  g_now = now;
-  return TimeServices{kSystemTime.FileTimeToLocalFileTime, kSystemTime.FileTimeToSystemTime,
-                      kSystemTime.SystemTimeToFileTime, FixedNow};
-}
-
 SYSTEMTIME Date(uint16_t year, uint16_t month, uint16_t day, uint16_t hour, uint16_t minute,
                 uint16_t second) {
   return SYSTEMTIME{year, month, 0, day, hour, minute, second, 0};

@@ -16,10 +16,6 @@ TimeServices FixedClock(int biasMinutes, SYSTEMTIME now = SYSTEMTIME{2026, 12, 2
 TimeServices ChangingClock(int before, uint64_t change, int after,
                            SYSTEMTIME now = SYSTEMTIME{2026, 12, 2, 8, 12, 0, 0, 0});
 
-// The system's own zone rules (TZ as the process has it) with the local date
-// `now`, so that completed bounds do not depend on the day the test runs.
-TimeServices SystemZoneClock(SYSTEMTIME now = SYSTEMTIME{2026, 12, 2, 8, 12, 0, 0, 0});
-
 // The stamp of a calendar date and time, through the platform's conversion.
 uint64_t Stamp(uint16_t year, uint16_t month, uint16_t day, uint16_t hour = 0, uint16_t minute = 0,
                uint16_t second = 0);
