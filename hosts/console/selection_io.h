@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "console/options.h"
+#include "engine/local_time.h"
 #include "host/records.h"
 
 namespace marlit::console {
@@ -28,8 +29,9 @@ bool ReadWholeFile(const std::string& path, std::string& text, std::string& erro
 std::string AttributeLetters(uint32_t attributes);
 
 // One line of -l without its end: size, local date and time of the last
-// write, attributes, name.
-std::string LongLine(const PluginPanelItem& item);
+// write, attributes, name. The date and time are the very ones the date and
+// time criteria test, through the same zone view.
+std::string LongLine(const PluginPanelItem& item, LocalZone& zone);
 
 // Prints the marked items in panel order, as the options ask. Returns how
 // many were printed.
