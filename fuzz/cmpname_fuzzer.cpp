@@ -1,6 +1,7 @@
 // The console host's name matching (CmpName, masks and single patterns)
 // with any mask against any name, checked against a plain model of the same
-// rules that matches by dynamic programming. The matcher must also finish
+// rules that matches by dynamic programming over characters (UTF-8 ones when
+// mask and name are both well-formed, else bytes). The matcher must also finish
 // quickly for every input: scripts/fuzz runs the targets with a timeout, and
 // the corpus keeps masks of many '*' and '[' against long names.
 //
@@ -13,6 +14,7 @@
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "console/wildcard.h"
@@ -26,24 +28,90 @@ using marlit::fuzz::Require;
 constexpr size_t kMaxMask = 600;
 constexpr size_t kMaxName = 300;
 
-// One element of a pattern: a run of any bytes, any one byte, one byte of a
-// set of ranges, or one byte compared without regard to ASCII case.
+// How the model reads a text: as UTF-8 characters when mask and name are
+// both well-formed, else as bytes. Its own decoder: take the bits the lead
+// byte announces, then insist that the code point written back gives the
+// same bytes (so overlong forms fail), and is no surrogate.
+bool ModelDecode(std::string_view s, size_t i, char32_t& code, size_t& length) {
+  const auto lead = static_cast<unsigned char>(s[i]);
+  length = lead < 0x80             ? 1
+           : (lead & 0xE0) == 0xC0 ? 2
+           : (lead & 0xF0) == 0xE0 ? 3
+           : (lead & 0xF8) == 0xF0 ? 4
+                                   : 0;
+  if (length == 0 || i + length > s.size()) return false;
+  code = length == 1 ? lead : lead & (0xFF >> (length + 1));
+  for (size_t k = 1; k < length; ++k) {
+    const auto b = static_cast<unsigned char>(s[i + k]);
+    if ((b & 0xC0) != 0x80) return false;
+    code = (code << 6) | (b & 0x3F);
+  }
+  const size_t needed = code < 0x80 ? 1 : code < 0x800 ? 2 : code < 0x10000 ? 3 : 4;
+  return needed == length && code <= 0x10FFFF && !(code >= 0xD800 && code <= 0xDFFF);
+}
+
+bool ModelUtf8(std::string_view s) {
+  char32_t code = 0;
+  size_t length = 0;
+  for (size_t i = 0; i < s.size(); i += length) {
+    if (!ModelDecode(s, i, code, length)) return false;
+  }
+  return true;
+}
+
+// The characters of a text, read as the mode says.
+std::vector<char32_t> Characters(std::string_view s, bool utf8) {
+  std::vector<char32_t> out;
+  char32_t code = 0;
+  size_t length = 1;
+  for (size_t i = 0; i < s.size(); i += length) {
+    if (utf8) {
+      ModelDecode(s, i, code, length);
+    } else {
+      code = static_cast<unsigned char>(s[i]);
+      length = 1;
+    }
+    out.push_back(code);
+  }
+  return out;
+}
+
+// Every code point that folds to a given one, besides itself: the inverse of
+// the folding, found once by trying every code point.
+const std::vector<char32_t>& Unfolded(char32_t folded) {
+  static const auto* const inverse = [] {
+    auto* map = new std::unordered_map<char32_t, std::vector<char32_t>>();
+    for (char32_t c = 0; c <= 0x10FFFF; ++c) {
+      const char32_t f = marlit::console::FoldCase(c);
+      if (f != c) (*map)[f].push_back(c);
+    }
+    return map;
+  }();
+  static const std::vector<char32_t> none;
+  const auto found = inverse->find(folded);
+  return found == inverse->end() ? none : found->second;
+}
+
+char32_t ModelFold(char32_t c, bool utf8) {
+  if (utf8) return marlit::console::FoldCase(c);
+  return c >= 'A' && c <= 'Z' ? c + 32 : c;
+}
+
+// One element of a pattern: a run of any characters, any one character, one
+// character of a set of ranges, or one character compared without case.
 struct Element {
-  enum Kind { Star, Any, Set, Byte } What;
-  unsigned char Value;
-  std::vector<std::pair<unsigned char, unsigned char>> Ranges;
+  enum Kind { Star, Any, Set, Char } What;
+  char32_t Value;
+  std::vector<std::pair<char32_t, char32_t>> Ranges;
 };
 
-unsigned char Lower(unsigned char c) { return c >= 'A' && c <= 'Z' ? c + 32 : c; }
-unsigned char Upper(unsigned char c) { return c >= 'a' && c <= 'z' ? c - 32 : c; }
-
-// A set is '[', at least one member byte, then the first ']' after it; its
-// members are single bytes and ranges "x-y". A '[' that no set follows is an
-// ordinary byte.
-std::vector<Element> Elements(std::string_view p) {
+// A set is '[', at least one member, then the first ']' after it; its members
+// are single characters and ranges "x-y". A '[' that no set follows is an
+// ordinary character.
+std::vector<Element> Elements(const std::vector<char32_t>& p) {
   std::vector<Element> out;
   for (size_t i = 0; i < p.size();) {
-    const auto c = static_cast<unsigned char>(p[i]);
+    const char32_t c = p[i];
     if (c == '*' || c == '?') {
       // A run of '*' matches what one does.
       const bool repeated = c == '*' && !out.empty() && out.back().What == Element::Star;
@@ -51,21 +119,23 @@ std::vector<Element> Elements(std::string_view p) {
       ++i;
       continue;
     }
-    size_t close = std::string_view::npos;
-    if (c == '[' && i + 2 < p.size()) close = p.find(']', i + 2);
-    if (close == std::string_view::npos) {
-      out.push_back(Element{Element::Byte, c, {}});
+    size_t close = p.size();
+    if (c == '[' && i + 2 < p.size()) {
+      close = static_cast<size_t>(
+          std::find(p.begin() + static_cast<ptrdiff_t>(i) + 2, p.end(), U']') - p.begin());
+    }
+    if (close == p.size()) {
+      out.push_back(Element{Element::Char, c, {}});
       ++i;
       continue;
     }
     Element set{Element::Set, 0, {}};
     for (size_t k = i + 1; k < close;) {
-      const auto from = static_cast<unsigned char>(p[k]);
       if (k + 2 < close && p[k + 1] == '-') {
-        set.Ranges.emplace_back(from, static_cast<unsigned char>(p[k + 2]));
+        set.Ranges.emplace_back(p[k], p[k + 2]);
         k += 3;
       } else {
-        set.Ranges.emplace_back(from, from);
+        set.Ranges.emplace_back(p[k], p[k]);
         ++k;
       }
     }
@@ -75,16 +145,27 @@ std::vector<Element> Elements(std::string_view p) {
   return out;
 }
 
-bool Fits(const Element& e, unsigned char b) {
+// One character of the name with its fold and the other characters of the
+// same fold, worked out once per name.
+struct NameChar {
+  char32_t Code;
+  char32_t Folded;
+  const std::vector<char32_t>* Others;
+};
+
+// A character fits a set when some member folds as it does.
+bool Fits(const Element& e, const NameChar& c, bool utf8) {
   switch (e.What) {
     case Element::Any:
       return true;
-    case Element::Byte:
-      return Lower(e.Value) == Lower(b);
+    case Element::Char:
+      return ModelFold(e.Value, utf8) == c.Folded;
     case Element::Set:
-      for (const auto& [from, to] : e.Ranges) {
-        for (const unsigned char x : {b, Lower(b), Upper(Lower(b))}) {
-          if (x >= from && x <= to) return true;
+      for (const auto& range : e.Ranges) {
+        const auto inside = [&](char32_t x) { return x >= range.first && x <= range.second; };
+        if (inside(c.Code) || inside(c.Folded)) return true;
+        for (const char32_t x : *c.Others) {
+          if (inside(x)) return true;
         }
       }
       return false;
@@ -96,8 +177,22 @@ bool Fits(const Element& e, unsigned char b) {
 
 // matches[j]: the elements from i on match the name from j on; filled from
 // the last element back.
-bool ModelPattern(std::string_view pattern, std::string_view name) {
-  const std::vector<Element> elements = Elements(pattern);
+bool ModelPattern(std::string_view pattern, std::string_view subject, bool utf8) {
+  const std::vector<Element> elements = Elements(Characters(pattern, utf8));
+  std::vector<NameChar> name;
+  for (const char32_t c : Characters(subject, utf8)) {
+    // Bytes fold ASCII letters only: a small letter's one other is its capital.
+    static const auto* const capitals = [] {
+      auto* list = new std::vector<std::vector<char32_t>>();
+      for (char32_t x = 'A'; x <= 'Z'; ++x) list->push_back({x});
+      return list;
+    }();
+    static const std::vector<char32_t> none;
+    const char32_t folded = ModelFold(c, utf8);
+    const std::vector<char32_t>* others = &Unfolded(folded);
+    if (!utf8) others = folded >= 'a' && folded <= 'z' ? &(*capitals)[folded - 'a'] : &none;
+    name.push_back(NameChar{c, folded, others});
+  }
   std::vector<char> next(name.size() + 1, 0), here(name.size() + 1, 0);
   next[name.size()] = 1;
   for (size_t i = elements.size(); i-- > 0;) {
@@ -107,7 +202,7 @@ bool ModelPattern(std::string_view pattern, std::string_view name) {
       if (e.What == Element::Star) {
         here[j] = next[j] || here[j + 1];
       } else {
-        here[j] = Fits(e, static_cast<unsigned char>(name[j])) && next[j + 1];
+        here[j] = Fits(e, name[j], utf8) && next[j + 1];
       }
     }
     std::swap(next, here);
@@ -136,23 +231,24 @@ std::vector<std::string_view> Patterns(std::string_view list, std::string_view s
   return out;
 }
 
-bool ModelOne(std::string_view pattern, std::string_view name) {
+bool ModelOne(std::string_view pattern, std::string_view name, bool utf8) {
   if (pattern == "*.*") return true;
   if (pattern == "*.") return name.find('.') == std::string_view::npos;
-  return ModelPattern(pattern, name);
+  return ModelPattern(pattern, name, utf8);
 }
 
 // Include patterns before the first '|' (none: every name), exclude patterns
 // after it.
 bool ModelMask(std::string_view mask, std::string_view name) {
+  const bool utf8 = ModelUtf8(mask) && ModelUtf8(name);
   const size_t bar = mask.find('|');
   const std::vector<std::string_view> include = Patterns(mask.substr(0, bar), ",");
   bool included = include.empty();
-  for (const std::string_view p : include) included = included || ModelOne(p, name);
+  for (const std::string_view p : include) included = included || ModelOne(p, name, utf8);
   if (!included) return false;
   if (bar == std::string_view::npos) return true;
   for (const std::string_view p : Patterns(mask.substr(bar + 1), ",|")) {
-    if (ModelOne(p, name)) return false;
+    if (ModelOne(p, name, utf8)) return false;
   }
   return true;
 }
@@ -169,7 +265,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       end == std::string_view::npos ? std::string_view() : rest.substr(end + 1, kMaxName);
   const std::string name(subject.substr(0, subject.find('\0')));
 
-  Require(marlit::console::MatchPattern(mask, subject) == ModelPattern(mask, subject),
+  const bool utf8 = ModelUtf8(mask) && ModelUtf8(subject);
+  Require(marlit::console::IsUtf8(mask) == ModelUtf8(mask), "UTF-8 is told as the model tells it");
+  Require(marlit::console::MatchPattern(mask, subject) == ModelPattern(mask, subject, utf8),
           "a pattern matches as the model does");
   std::string_view leaf = name;
   if (skipPath != 0) {

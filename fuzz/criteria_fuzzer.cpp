@@ -1,13 +1,16 @@
 // Criterion parsing on texts of any bytes and any length up to the dialog's
-// 511 characters, then the selection pass over a few items with the result.
+// 511 characters, then the selection pass over a few items with the result,
+// and the console host's reading of the same texts (--explain and warnings).
 // The input is three texts separated by NUL bytes: size, date, time.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <string_view>
 
+#include "console/explain.h"
 #include "engine/criteria.h"
 #include "engine/selection.h"
+#include "platform/text.h"
 
 namespace {
 
@@ -65,5 +68,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   panel.ItemsNumber = 5;
   std::memcpy(c.Mask, "*", 2);
   SelectionPass(panel, c, MatchAll, kSystemTime);
+
+  // Told in one line per criterion and one per warning, whatever the bytes.
+  DialogResult confirmed{};
+  CopyText(confirmed.Mask, sizeof confirmed.Mask, sizeText);
+  CopyText(confirmed.SizeText, sizeof confirmed.SizeText, sizeText);
+  CopyText(confirmed.DateText, sizeof confirmed.DateText, dateText);
+  CopyText(confirmed.TimeText, sizeof confirmed.TimeText, timeText);
+  const console::CriteriaReading reading = console::ReadCriteria(confirmed, kSystemTime);
+  Check(reading.Lines.size() == 6);
+  for (const auto* lines : {&reading.Lines, &reading.Warnings}) {
+    for (const std::string& line : *lines) Check(line.find('\n') == std::string::npos);
+  }
   return 0;
 }

@@ -1,7 +1,9 @@
 // The stand-in hosts' language-file reader and code page 866 conversion.
 #include "common/lang_file.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 
 namespace marlit {
@@ -102,7 +104,7 @@ LangFile LoadLangFile(const std::string& path) {
   LangFile lang;
   const std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
   if (!file) {
-    lang.Error = "cannot open " + path;
+    lang.Error = "cannot open " + path + ": " + std::strerror(errno);
     return lang;
   }
   // Read a piece at a time: a file is usually a few kilobytes, and reading

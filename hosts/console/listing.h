@@ -85,7 +85,11 @@ struct ListingRequest {
   uint32_t Flags = 0;             // WalkFlag bits
   std::vector<std::string> Skip;  // masks: directories they match are listed, not walked into
   bool Progress = false;          // a status line on standard error if the walk takes a while
-  uint64_t MaxEntries = 0;        // 0: as many as memory holds
+  bool Quiet = false;             // no warnings (errors are still told)
+  // Tells a line for standard error, without the program's name; null: it is
+  // printed at once.
+  void (*Tell)(const std::string& line) = nullptr;
+  uint64_t MaxEntries = 0;  // 0: as many as memory holds
 };
 
 // Lists the entries below a directory (not the directory itself) in tree

@@ -96,7 +96,7 @@ void PlaceItem(void* context, const WalkEntry& entry, uint32_t at, uint32_t pare
 
 // The warnings of a walk, in tree order, with the paths as printed.
 struct Warner {
-  const std::string* Shown = nullptr;
+  const ListingRequest* Request = nullptr;
   std::span<const PluginPanelItem> Items;
   std::span<const uint32_t> Parents;
   uint32_t Next = 0;                  // the position of the next entry with facts
@@ -107,18 +107,23 @@ struct Warner {
 WalkAnswer WarnOf(void* context, const WalkEntry& entry) {
   Warner& w = *static_cast<Warner*>(context);
   const uint32_t parent = w.Directories[entry.Depth - 1];
-  const auto warn = [&](const std::string& what) {
-    std::string path = *w.Shown;
+  const auto warn = [&](const char* kind, const std::string& what) {
+    std::string line = kind + w.Request->Shown;
     if (parent != kNoParent) {
-      AppendPath(path, w.Items, w.Parents, parent);
-      path += '/';
+      AppendPath(line, w.Items, w.Parents, parent);
+      line += '/';
     }
-    path += entry.Name;
-    std::fprintf(stderr, "marlit: %s: %s\n", path.c_str(), what.c_str());
+    line += entry.Name;
+    line += ": " + what;
+    if (w.Request->Tell != nullptr) {
+      w.Request->Tell(line);
+    } else {
+      std::fprintf(stderr, "marlit: %s\n", line.c_str());
+    }
   };
   if (entry.State == EntryState::Failed) {
-    warn(entry.Error == ENAMETOOLONG ? std::string("name longer than 259 bytes, left out")
-                                     : std::string("left out: ") + std::strerror(entry.Error));
+    warn("", entry.Error == ENAMETOOLONG ? std::string("name longer than 259 bytes, left out")
+                                         : std::string("left out: ") + std::strerror(entry.Error));
     ++w.Problems;
     return WalkAnswer::Continue;
   }
@@ -127,10 +132,10 @@ WalkAnswer WarnOf(void* context, const WalkEntry& entry) {
     w.Directories.resize(entry.Depth + 1);
     w.Directories[entry.Depth] = at;
   } else if (entry.State == EntryState::Unreadable) {
-    warn(std::string("cannot read directory: ") + std::strerror(entry.Error));
+    warn("", std::string("cannot read directory: ") + std::strerror(entry.Error));
     ++w.Problems;
-  } else if (entry.State == EntryState::Loop) {
-    warn("leads back to a directory above it, not walked into (a file system loop)");
+  } else if (entry.State == EntryState::Loop && !w.Request->Quiet) {
+    warn("warning: ", "leads back to a directory above it, not walked into (a file system loop)");
   }
   return WalkAnswer::Continue;
 }
@@ -264,7 +269,7 @@ bool ListTree(const ListingRequest& request, PanelItems& items, PathTable& paren
   LayOutTree(tree, PlaceItem, &panel);
   if (tree.Warnings > 0) {
     Warner warner;
-    warner.Shown = &request.Shown;
+    warner.Request = &request;
     warner.Items = items;
     warner.Parents = parents;
     warner.Directories.push_back(kNoParent);

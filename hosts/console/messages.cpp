@@ -26,7 +26,7 @@ std::string LanguageFilePath(const std::string& directory, bool russian) {
   return directory + (russian ? "/marlit_rus.lng" : "/marlit_eng.lng");
 }
 
-void LoadMessages(const std::string& directory) {
+std::string LoadMessages(const std::string& directory) {
   const bool russian = LocaleIsRussian();
   LangFile file = LoadLangFile(LanguageFilePath(directory, russian));
   g_messages = std::move(file.Messages);
@@ -34,6 +34,7 @@ void LoadMessages(const std::string& directory) {
   if (russian) {
     for (std::string& text : g_messages) text = Cp866ToUtf8(text);
   }
+  return file.Error;
 }
 
 const char* MessageText(int id) {

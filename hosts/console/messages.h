@@ -15,8 +15,9 @@ bool LocaleIsRussian();
 std::string LanguageFilePath(const std::string& directory, bool russian);
 
 // Loads the messages of the language file in `directory`; a file that cannot
-// be read leaves no messages, and MessageText then yields null.
-void LoadMessages(const std::string& directory);
+// be read leaves no messages, and MessageText then yields null. Returns what
+// is wrong with the file, naming it; empty when it was read whole.
+std::string LoadMessages(const std::string& directory);
 
 // The text of a message id, for display; null when there is none.
 const char* MessageText(int id);

@@ -33,7 +33,10 @@ enum class Key {
   ClearFirst,
   NoClearFirst,
   Last,
+  Reset,
   Interactive,
+  Explain,
+  Quiet,
   Selected,
   Plugin,
   Null,
@@ -67,7 +70,10 @@ constexpr OptionSpec kOptions[] = {
     {"clear-first", 0, false, Key::ClearFirst},
     {"no-clear-first", 0, false, Key::NoClearFirst},
     {"last", 0, false, Key::Last},
+    {"reset", 0, false, Key::Reset},
     {"interactive", 'i', false, Key::Interactive},
+    {"explain", 0, false, Key::Explain},
+    {"quiet", 'q', false, Key::Quiet},
     {"selected", 0, true, Key::Selected},
     {"plugin", 0, true, Key::Plugin},
     {"null", '0', false, Key::Null},
@@ -137,7 +143,11 @@ bool Apply(const OptionSpec& option, std::string_view value, ConsoleOptions& o,
                 "' (use a,r,h,s,d,c or archive,readonly,hidden,system,directory,compressed)";
         return false;
       }
-      (option.Which == Key::Include ? o.Include : o.Exclude) = bits;
+      {
+        // Given again, a list adds to the one before.
+        std::optional<uint32_t>& set = option.Which == Key::Include ? o.Include : o.Exclude;
+        set = set.value_or(0) | bits;
+      }
       return true;
     case Key::Select:
       o.Action = 0;
@@ -156,9 +166,20 @@ bool Apply(const OptionSpec& option, std::string_view value, ConsoleOptions& o,
       return true;
     case Key::Last:
       o.Last = true;
+      o.Reset = false;
+      return true;
+    case Key::Reset:
+      o.Reset = true;
+      o.Last = false;
       return true;
     case Key::Interactive:
       o.Interactive = true;
+      return true;
+    case Key::Explain:
+      o.Explain = true;
+      return true;
+    case Key::Quiet:
+      o.Quiet = true;
       return true;
     case Key::Selected:
       o.SelectedFile = std::string(value);
@@ -234,6 +255,15 @@ std::string_view CutToField(std::string_view text, size_t limit) {
     if (!continues(i)) return text.substr(0, limit);
   }
   return text.substr(0, lead);
+}
+
+bool StartsFromStored(const ConsoleOptions& options) {
+  return options.Last || (options.Interactive && !options.Reset);
+}
+
+const char* AttributeWord(int bit) {
+  return bit >= 0 && bit < static_cast<int>(std::size(kAttributeNames)) ? kAttributeNames[bit].Word
+                                                                        : "";
 }
 
 bool ParseAttributeList(std::string_view list, uint32_t& bits, std::string& bad) {
@@ -353,10 +383,16 @@ const char* const kHelpText =
     "  --no-clear-first    keep the current marks (the default)\n"
     "  --last              start from the criteria stored by the last run instead of\n"
     "                      the defaults; the options above change what they name\n"
+    "  --reset             start from the defaults (what a run without -i does)\n"
     "  -i, --interactive   fill in the dialog on the terminal (/dev/tty), starting\n"
-    "                      from the criteria above; Tab moves, Space toggles, Enter\n"
-    "                      confirms, Esc cancels, F1 helps, Ctrl+Down shows a\n"
-    "                      field's history; the names still go to standard output\n"
+    "                      from the stored criteria changed by the options above;\n"
+    "                      Tab moves, Space toggles, Enter confirms, Esc cancels,\n"
+    "                      F1 helps, Ctrl+Down shows a field's history; the names\n"
+    "                      still go to standard output\n"
+    "  --explain           tell on standard error how each criterion is read\n"
+    "  -q, --quiet         no warnings (criteria read in a surprising way, cut\n"
+    "                      texts, missing files, criteria not saved, link loops,\n"
+    "                      --selected lines that name no entry), no status line\n"
     "\n"
     "Attribute LIST: comma-separated names, a,r,h,s,d,c or\n"
     "archive,readonly,hidden,system,directory,compressed. From Linux they map as:\n"
@@ -385,6 +421,7 @@ const char* const kHelpText =
     "Criterion texts longer than a dialog field (511 bytes) are cut, with a warning.\n"
     "On a terminal a status line shows a walk that takes more than a second.\n"
     "Exit status: 0 when something is selected, 1 when nothing is, 2 on an error\n"
-    "(also after the output when a directory below DIR could not be read).\n";
+    "(also after the output when a directory below DIR could not be read).\n"
+    "More in marlit(1).\n";
 
 }  // namespace marlit::console

@@ -35,8 +35,13 @@ struct ConsoleOptions {
   std::optional<uint32_t> Exclude;
   std::optional<int> Action;  // a SelectionAction: 0 select, 1 deselect, 2 invert
   std::optional<bool> ClearFirst;
+  // --last and --reset: start from the stored values, or from the defaults
+  // (which -i would not); the last one given counts.
   bool Last = false;
+  bool Reset = false;
   bool Interactive = false;  // -i: a person fills in the dialog on the terminal
+  bool Explain = false;      // tell how the criteria are read
+  bool Quiet = false;        // -q: no warnings
 
   std::optional<std::string> SelectedFile;  // "-": standard input
   bool NullSeparated = false;               // -0: NUL between names, out and in
@@ -59,6 +64,13 @@ bool ParseCommandLine(int argc, const char* const* argv, ConsoleOptions& options
 // readonly hidden system directory compressed; empty entries skipped) into
 // attribute bits 0..5. Returns false with the unknown name in `bad`.
 bool ParseAttributeList(std::string_view list, uint32_t& bits, std::string& bad);
+
+// Whether the dialog starts from the stored values rather than the defaults:
+// as asked, else for -i (as the file manager opens it) and not for a script.
+bool StartsFromStored(const ConsoleOptions& options);
+
+// The long name of attribute bit k (0..5), e.g. "readonly".
+const char* AttributeWord(int bit);
 
 // The text of --help.
 extern const char* const kHelpText;

@@ -26,9 +26,6 @@ constexpr const char* kTerminalDialogModule = "marlit-tty.so";
 // The folder of the running program, without a final '/'; empty when unknown.
 std::string ProgramDirectory();
 
-// Where the program finds its module `name`: in its own folder.
-std::string ModulePath(const std::string& name);
-
 // Loads the module at `path` for the life of the process and finds
 // SetStartupInfo, GetPluginInfo and OpenPlugin. Returns false with a one-line
 // reason in `error`.

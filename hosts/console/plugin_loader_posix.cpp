@@ -26,8 +26,6 @@ std::string ProgramDirectory() {
   return directory;
 }
 
-std::string ModulePath(const std::string& name) { return ProgramDirectory() + "/" + name; }
-
 bool LoadPlugin(const std::string& path, PluginEntries& entries, std::string& error) {
   // A bare name would send dlopen searching the library path; the module is
   // always taken from the file named.

@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <ctime>
 
 #include "console/listing.h"
+#include "platform/clock.h"
 #include "platform/text.h"
 
 namespace marlit::console {
@@ -89,14 +89,15 @@ std::string AttributeLetters(uint32_t attributes) {
   return letters;
 }
 
-std::string LongLine(const PluginPanelItem& item, std::string_view path) {
+std::string LongLine(const PluginPanelItem& item, LocalZone& zone, std::string_view path) {
   const HostFindData& data = item.FindData;
   const uint64_t size = (uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow;
-  const time_t seconds = static_cast<time_t>(UnixSecondsOfStamp(StampOf(data.ftLastWriteTime)));
-  struct tm local {};
-  char when[32] = "---------- --------";
-  if (localtime_r(&seconds, &local) != nullptr) {
-    std::strftime(when, sizeof when, "%Y-%m-%d %H:%M:%S", &local);
+  const ItemWriteTime t = LocalWriteTime(item, zone, true);
+  char when[48] = "---------- --------";
+  if (t.Valid) {
+    std::snprintf(when, sizeof when, "%04u-%02u-%02u %02u:%02u:%02u", unsigned{t.Fields.wYear},
+                  unsigned{t.Fields.wMonth}, unsigned{t.Fields.wDay}, unsigned{t.Fields.wHour},
+                  unsigned{t.Fields.wMinute}, unsigned{t.Fields.wSecond});
   }
   char head[96];
   std::snprintf(head, sizeof head, "%12llu %s %s ", static_cast<unsigned long long>(size), when,
@@ -110,6 +111,7 @@ size_t WriteSelection(std::FILE* out, std::span<const PluginPanelItem> items,
                       std::span<const uint32_t> parents, const std::vector<uint8_t>& marks,
                       std::string_view shown, const ConsoleOptions& options) {
   const char end = options.NullSeparated ? '\0' : '\n';
+  LocalZone zone = OpenLocalZone(kSystemTime, options.LongFormat ? items.size() : 0);
   std::string text;
   std::string path;
   size_t count = 0;
@@ -119,7 +121,7 @@ size_t WriteSelection(std::FILE* out, std::span<const PluginPanelItem> items,
     path.assign(shown);
     AppendPath(path, items, parents, i);
     if (options.LongFormat) {
-      text += LongLine(items[i], path);
+      text += LongLine(items[i], zone, path);
     } else {
       text += path;
     }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "console/options.h"
+#include "engine/local_time.h"
 #include "host/records.h"
 
 namespace marlit::console {
@@ -31,8 +32,9 @@ bool ReadWholeFile(const std::string& path, std::string& text, std::string& erro
 std::string AttributeLetters(uint32_t attributes);
 
 // One line of -l without its end: size, local date and time of the last
-// write, attributes, and the path as printed.
-std::string LongLine(const PluginPanelItem& item, std::string_view path);
+// write, attributes, and the path as printed. The date and time are the very
+// ones the date and time criteria test, through the same zone view.
+std::string LongLine(const PluginPanelItem& item, LocalZone& zone, std::string_view path);
 
 // Prints the paths of the marked items in panel order, each after `shown`,
 // as the options ask. Returns how many were printed.

@@ -120,7 +120,12 @@ int MARLIT_WINAPI ConsoleDialog(int pluginNumber, int x1, int y1, int x2, int y2
   call.HelpFile = session->HelpFile.c_str();
   call.HelpInCp866 = session->HelpInCp866;
   call.HistoryFile = session->HistoryFile.c_str();
-  return session->Answer(*session->Options, call);
+  const int button = session->Answer(*session->Options, call);
+  if (button == kConfirmButton && itemsNumber == kSelectionDialogItems) {
+    session->Confirmed.assign(items, items + itemsNumber);
+    if (session->OnConfirm != nullptr) session->OnConfirm(*session);
+  }
+  return button;
 }
 
 const char* MARLIT_WINAPI ConsoleGetMsg(int pluginNumber, int msgId) {

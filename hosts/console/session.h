@@ -37,6 +37,10 @@ struct ConsoleSession {
   std::vector<uint8_t> Selected;        // the host's marks, one per item
   std::vector<PluginPanelItem> Marked;  // copies of the marked items, for PanelInfo,
                                         // unless all are marked
+  // The selection dialog's items as they were confirmed; empty until then.
+  std::vector<FarDialogItem> Confirmed;
+  // Called when the selection dialog is confirmed, before the plug-in acts.
+  void (*OnConfirm)(const ConsoleSession& session) = nullptr;
   int DialogRounds = 0;
   int Redraws = 0;
   size_t LastDrawnCount = 0;  // names printed by the last redraw

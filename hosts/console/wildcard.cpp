@@ -1,51 +1,152 @@
 #include "console/wildcard.h"
 
+#include <algorithm>
 #include <cstddef>
+#include <cstdint>
+#include <iterator>
 
 namespace marlit::console {
 namespace {
 
-constexpr unsigned char Fold(unsigned char c) {
-  return c >= 'A' && c <= 'Z' ? static_cast<unsigned char>(c - 'A' + 'a') : c;
+// Unicode simple case folding as runs: the code points First, First + Stride,
+// ... (Count of them) fold to themselves plus Delta. Sorted by First; the runs
+// do not overlap.
+struct FoldRun {
+  char32_t First;
+  uint16_t Count;
+  uint8_t Stride;
+  int32_t Delta;
+};
+
+constexpr FoldRun kFoldRuns[] = {
+#include "console/case_fold_table.inc"
+};
+
+constexpr char32_t LastOf(const FoldRun& run) {
+  return run.First + static_cast<char32_t>((run.Count - 1) * run.Stride);
 }
 
-constexpr bool SameByte(char a, char b) {
-  return Fold(static_cast<unsigned char>(a)) == Fold(static_cast<unsigned char>(b));
+constexpr bool Covers(const FoldRun& run, char32_t c) {
+  return c >= run.First && c <= LastOf(run) && (c - run.First) % run.Stride == 0;
 }
 
-// Matches one byte against the pattern element at `at` (not a '*'). Sets
-// `next` to the position after the element. Returns whether the byte fits.
-bool MatchElement(std::string_view p, size_t at, char byte, size_t& next) {
-  const char c = p[at];
-  if (c == '?') {
+constexpr char32_t AsciiFold(char32_t c) { return c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c; }
+
+// One character of a text: its code and its length in bytes. Read byte by
+// byte, every byte is a character of its own.
+struct Character {
+  char32_t Code;
+  size_t Length;
+};
+
+// The character at byte i of a text already known to be valid UTF-8 when
+// read as UTF-8. Both readings are compiled apart, so that matching bytes
+// costs nothing for the other.
+template <bool Utf8>
+Character CharacterAt(std::string_view s, size_t i) {
+  const auto lead = static_cast<unsigned char>(s[i]);
+  if (!Utf8 || lead < 0x80) return {lead, 1};
+  const size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
+  char32_t code = lead & (0x7Fu >> length);
+  for (size_t k = 1; k < length; ++k) {
+    code = code << 6 | (static_cast<unsigned char>(s[i + k]) & 0x3Fu);
+  }
+  return {code, length};
+}
+
+// Matching bytes folds ASCII letters only: a byte above 0x7F means nothing
+// of its own.
+template <bool Utf8>
+char32_t Fold(char32_t c) {
+  return Utf8 ? FoldCase(c) : AsciiFold(c);
+}
+
+// Whether some character of the range [from, to] folds as the name's
+// character does: the character itself, its fold, or another character with
+// the same fold (such as its capital).
+template <bool Utf8>
+bool InFoldedRange(char32_t c, char32_t folded, char32_t from, char32_t to) {
+  const auto inside = [&](char32_t x) { return x >= from && x <= to; };
+  if (inside(c) || inside(folded)) return true;
+  if (folded >= 'a' && folded <= 'z' && inside(folded - 'a' + 'A')) return true;
+  // Other characters folding to the same one lie beyond ASCII, and so
+  // outside a range that ends within it.
+  if (!Utf8 || to < 0x80) return false;
+  for (const FoldRun& run : kFoldRuns) {
+    const char32_t source = folded - static_cast<char32_t>(run.Delta);
+    if (Covers(run, source) && inside(source)) return true;
+  }
+  return false;
+}
+
+// Matches one character of the name against the pattern element at `at` (not
+// a '*'). Sets `next` to the position after the element. Returns whether the
+// character fits.
+template <bool Utf8>
+bool MatchElement(std::string_view p, size_t at, Character ch, size_t& next) {
+  const Character element = CharacterAt<Utf8>(p, at);
+  if (element.Code == '?') {
     next = at + 1;
     return true;
   }
-  if (c == '[') {
-    // The set runs to the first ']' after at least one member; without one
-    // the '[' is an ordinary byte.
+  const char32_t folded = Fold<Utf8>(ch.Code);
+  if (element.Code == '[') {
+    // The set runs to the first ']' after at least one member (the bytes of
+    // a longer first member are never a ']'); without one the '[' is an
+    // ordinary character.
     const size_t close = p.find(']', at + 2);
     if (close != std::string_view::npos) {
       next = close + 1;
-      const unsigned char b = static_cast<unsigned char>(byte);
-      const unsigned char lower = Fold(b);
-      const unsigned char upper = lower >= 'a' && lower <= 'z' ? lower - 'a' + 'A' : lower;
-      for (size_t i = at + 1; i < close; ++i) {
-        const unsigned char from = static_cast<unsigned char>(p[i]);
-        unsigned char to = from;
-        if (i + 2 < close && p[i + 1] == '-') {
-          to = static_cast<unsigned char>(p[i + 2]);
-          i += 2;
-        }
-        for (const unsigned char candidate : {b, lower, upper}) {
-          if (candidate >= from && candidate <= to) return true;
+      for (size_t i = at + 1; i < close;) {
+        const Character from = CharacterAt<Utf8>(p, i);
+        i += from.Length;
+        if (i + 1 < close && p[i] == '-') {
+          const Character to = CharacterAt<Utf8>(p, i + 1);
+          i += 1 + to.Length;
+          if (InFoldedRange<Utf8>(ch.Code, folded, from.Code, to.Code)) return true;
+        } else if (Fold<Utf8>(from.Code) == folded) {
+          return true;
         }
       }
       return false;
     }
   }
-  next = at + 1;
-  return SameByte(c, byte);
+  next = at + element.Length;
+  return Fold<Utf8>(element.Code) == folded;
+}
+
+// Greedy matching with one backtrack point: on a mismatch only the last '*'
+// takes one more character, since an earlier '*' could gain nothing a later
+// one cannot. Each step advances the name or that '*', so the work is bounded
+// by the product of the lengths, never exponential.
+template <bool Utf8>
+bool MatchIn(std::string_view p, std::string_view s) {
+  size_t pi = 0;
+  size_t si = 0;
+  size_t starPattern = std::string_view::npos;
+  size_t starName = 0;
+  while (si < s.size()) {
+    const Character ch = CharacterAt<Utf8>(s, si);
+    if (pi < p.size()) {
+      if (p[pi] == '*') {
+        starPattern = ++pi;
+        starName = si;
+        continue;
+      }
+      size_t next = 0;
+      if (MatchElement<Utf8>(p, pi, ch, next)) {
+        pi = next;
+        si += ch.Length;
+        continue;
+      }
+    }
+    if (starPattern == std::string_view::npos) return false;
+    pi = starPattern;
+    starName += CharacterAt<Utf8>(s, starName).Length;
+    si = starName;
+  }
+  while (pi < p.size() && p[pi] == '*') ++pi;
+  return pi == p.size();
 }
 
 std::string_view Trimmed(std::string_view text) {
@@ -54,15 +155,28 @@ std::string_view Trimmed(std::string_view text) {
   return text;
 }
 
-bool MatchOne(std::string_view pattern, std::string_view name) {
+bool MatchOne(std::string_view pattern, std::string_view name, bool utf8) {
   if (pattern == "*.*") return true;
   if (pattern == "*.") return name.find('.') == std::string_view::npos;
-  return MatchPattern(pattern, name);
+  return utf8 ? MatchIn<true>(pattern, name) : MatchIn<false>(pattern, name);
+}
+
+bool IsAscii(std::string_view text) {
+  unsigned char any = 0;
+  for (const char c : text) any |= static_cast<unsigned char>(c);
+  return any < 0x80;
+}
+
+// Read as UTF-8 when both texts are; ASCII alone reads the same either way,
+// and faster as bytes.
+bool ReadAsUtf8(std::string_view pattern, std::string_view name) {
+  if (IsAscii(pattern) && IsAscii(name)) return false;
+  return IsUtf8(pattern) && IsUtf8(name);
 }
 
 // Whether any pattern of a list separated by `separators` matches. Empty
 // patterns are skipped; `any` tells whether the list had a pattern at all.
-bool MatchList(std::string_view list, std::string_view separators, std::string_view name,
+bool MatchList(std::string_view list, std::string_view separators, std::string_view name, bool utf8,
                bool& any) {
   any = false;
   while (true) {
@@ -70,7 +184,7 @@ bool MatchList(std::string_view list, std::string_view separators, std::string_v
     const std::string_view pattern = Trimmed(list.substr(0, end));
     if (!pattern.empty()) {
       any = true;
-      if (MatchOne(pattern, name)) return true;
+      if (MatchOne(pattern, name, utf8)) return true;
     }
     if (end == std::string_view::npos) return false;
     list.remove_prefix(end + 1);
@@ -79,44 +193,63 @@ bool MatchList(std::string_view list, std::string_view separators, std::string_v
 
 }  // namespace
 
-// Greedy matching with one backtrack point: on a mismatch only the last '*'
-// takes one more byte, since an earlier '*' could gain nothing a later one
-// cannot. Each step advances the name or that '*', so the work is bounded by
-// the product of the lengths, never exponential.
-bool MatchPattern(std::string_view p, std::string_view s) {
-  size_t pi = 0;
-  size_t si = 0;
-  size_t starPattern = std::string_view::npos;
-  size_t starName = 0;
-  while (si < s.size()) {
-    if (pi < p.size()) {
-      if (p[pi] == '*') {
-        starPattern = ++pi;
-        starName = si;
-        continue;
-      }
-      size_t next = 0;
-      if (MatchElement(p, pi, s[si], next)) {
-        pi = next;
-        ++si;
-        continue;
-      }
+char32_t FoldCase(char32_t c) {
+  if (c < 0x80) return AsciiFold(c);
+  const auto after = std::upper_bound(std::begin(kFoldRuns), std::end(kFoldRuns), c,
+                                      [](char32_t x, const FoldRun& run) { return x < run.First; });
+  if (after == std::begin(kFoldRuns)) return c;
+  const FoldRun& run = *std::prev(after);
+  return Covers(run, c) ? c + static_cast<char32_t>(run.Delta) : c;
+}
+
+bool IsUtf8(std::string_view text) {
+  size_t i = 0;
+  while (i < text.size()) {
+    const auto lead = static_cast<unsigned char>(text[i]);
+    if (lead < 0x80) {
+      ++i;
+      continue;
     }
-    if (starPattern == std::string_view::npos) return false;
-    pi = starPattern;
-    si = ++starName;
+    // The second byte's range excludes overlong forms (E0, F0), surrogates
+    // (ED) and code points above U+10FFFF (F4).
+    size_t length = 0;
+    unsigned char low = 0x80, high = 0xBF;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+      length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+      length = 3;
+      if (lead == 0xE0) low = 0xA0;
+      if (lead == 0xED) high = 0x9F;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+      length = 4;
+      if (lead == 0xF0) low = 0x90;
+      if (lead == 0xF4) high = 0x8F;
+    } else {
+      return false;
+    }
+    if (text.size() - i < length) return false;
+    for (size_t k = 1; k < length; ++k) {
+      const auto byte = static_cast<unsigned char>(text[i + k]);
+      if (byte < (k == 1 ? low : 0x80) || byte > (k == 1 ? high : 0xBF)) return false;
+    }
+    i += length;
   }
-  while (pi < p.size() && p[pi] == '*') ++pi;
-  return pi == p.size();
+  return true;
+}
+
+bool MatchPattern(std::string_view pattern, std::string_view name) {
+  return ReadAsUtf8(pattern, name) ? MatchIn<true>(pattern, name) : MatchIn<false>(pattern, name);
 }
 
 bool MatchMask(std::string_view mask, std::string_view name) {
+  // A mask splits into patterns read as it is: the separators are ASCII.
+  const bool utf8 = ReadAsUtf8(mask, name);
   const size_t bar = mask.find('|');
   const std::string_view include = mask.substr(0, bar);
   bool any = false;
-  if (!MatchList(include, ",", name, any) && any) return false;
+  if (!MatchList(include, ",", name, utf8, any) && any) return false;
   if (bar == std::string_view::npos) return true;
-  return !MatchList(mask.substr(bar + 1), ",|", name, any);
+  return !MatchList(mask.substr(bar + 1), ",|", name, utf8, any);
 }
 
 int MARLIT_WINAPI ConsoleCmpName(const char* pattern, const char* name, int skipPath) {

@@ -37,6 +37,15 @@ uint16_t ComponentOf(DigitRun run) {
   return run.Given ? static_cast<uint16_t>(run.Value) : NotGiven;
 }
 
+// A year of 1000 or more is the year as written. Below that, two-digit
+// years: 0..49 are 2000..2049, everything else has 1900 added (so 124 is
+// 2024). Adding 1900 to four digits would give years from 2900 on, which no
+// one means.
+uint16_t YearOf(uint16_t n) {
+  if (n >= 1000) return n;
+  return static_cast<uint16_t>(n < 50 ? n + 2000 : n + 1900);
+}
+
 int64_t SaturatingMultiply(int64_t a, int64_t b) {
   int64_t product = 0;
   return __builtin_mul_overflow(a, b, &product) ? kMaxSize : product;
@@ -135,11 +144,7 @@ void ParseDate(std::string_view text, SYSTEMTIME& bound) {
   bound.wDay = ComponentOf(parts[0]);
   bound.wMonth = ComponentOf(parts[1]);
   bound.wYear = NotGiven;
-  if (parts[2].Given) {
-    // Two-digit years: 0..49 are 2000..2049, everything else has 1900 added.
-    const uint16_t n = static_cast<uint16_t>(parts[2].Value);
-    bound.wYear = static_cast<uint16_t>(n < 50 ? n + 2000 : n + 1900);
-  }
+  if (parts[2].Given) bound.wYear = YearOf(static_cast<uint16_t>(parts[2].Value));
 }
 
 void ParseTime(std::string_view text, SYSTEMTIME& bound) {

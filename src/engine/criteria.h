@@ -76,8 +76,8 @@ SplitText SplitCriterion(std::string_view text);
 // the text (k, then m, then g); saturates at the largest 64-bit value.
 int64_t ParseSize(std::string_view text);
 
-// Sets wDay, wMonth and wYear of the bound (two-digit years); other fields
-// are left alone.
+// Sets wDay, wMonth and wYear of the bound (two- or four-digit years); other
+// fields are left alone.
 void ParseDate(std::string_view text, SYSTEMTIME& bound);
 
 // Sets wHour, wMinute and wSecond (always NotGiven) of the bound; other fields

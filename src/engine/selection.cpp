@@ -4,12 +4,15 @@
 namespace marlit {
 namespace {
 
+// The pass waits on memory more than on its tests: an item's fields and its
+// Flags lie in different cache lines of a record of 378 bytes, so the lines
+// of the item this many places ahead are asked for early.
+constexpr int kAhead = 8;
+
 // Everything of a pass that does not depend on the item, worked out once.
 struct PassContext {
   uint32_t IncludeMask;  // 0: the include test passes every item
   uint32_t ExcludeMask;  // 0: the exclude test passes every item
-  bool BiasValid;
-  int64_t Bias;  // local-zone bias now, in 100-ns units
   bool NeedWriteTime;
   bool NeedFields;
   DateBound DateFrom;
@@ -30,50 +33,33 @@ DateBound DateBoundOf(const SYSTEMTIME& bound, const TimeServices& clock) {
   return DateBound{valid, valid ? StampOf(stamp) : 0};
 }
 
-// The bias is the same for every stamp while the pass runs, so one
-// conversion of a reference stamp, far from both ends of the range, gives it.
+// An upper bound names a second (23:59:59 once completed); every stamp
+// within that second passes, up to the next day's midnight. Milliseconds are
+// 0 in a parsed bound, so the second's last tick stays within the day.
+DateBound UpperDateBoundOf(const SYSTEMTIME& bound, const TimeServices& clock) {
+  DateBound upper = DateBoundOf(bound, clock);
+  if (upper.Valid) upper.Stamp += kTicksPerSecond - 1 - upper.Stamp % kTicksPerSecond;
+  return upper;
+}
+
 PassContext PreparePass(const SelectionCriteria& c, const TimeServices& clock) {
   PassContext ctx{};
   ctx.IncludeMask = AttributeMask(c.InAttr);
   ctx.ExcludeMask = AttributeMask(c.ExAttr);
   ctx.NeedWriteTime = c.DateKind != RangeKind::None || c.TimeKind != RangeKind::None;
   ctx.NeedFields = c.DateKind == RangeKind::Exact;
-  if (ctx.NeedWriteTime) {
-    constexpr uint64_t kReference = uint64_t{1} << 62;
-    FILETIME utc = FileTimeOf(kReference);
-    FILETIME local{};
-    ctx.BiasValid = clock.FileTimeToLocalFileTime(&utc, &local);
-    ctx.Bias = static_cast<int64_t>(StampOf(local) - kReference);
-  }
   if (c.DateKind == RangeKind::Between || c.DateKind == RangeKind::From) {
     ctx.DateFrom = DateBoundOf(c.DateFrom, clock);
   }
   if (c.DateKind == RangeKind::Between || c.DateKind == RangeKind::UpTo) {
-    ctx.DateTo = DateBoundOf(c.DateTo, clock);
+    ctx.DateTo = UpperDateBoundOf(c.DateTo, clock);
   }
   return ctx;
 }
 
-// A stamp of 2^63 or more is no time stamp, and a shift that leaves the range
-// is not wrapped into it: both make the write time invalid.
-ItemWriteTime WriteTimeOf(const PluginPanelItem& item, const PassContext& ctx,
-                          const TimeServices& clock) {
-  ItemWriteTime t{};
-  const FILETIME written = item.FindData.ftLastWriteTime;
-  const uint64_t utc = StampOf(written);
-  int64_t local = 0;
-  if (!ctx.BiasValid || utc > uint64_t{INT64_MAX} ||
-      __builtin_add_overflow(static_cast<int64_t>(utc), ctx.Bias, &local) || local < 0) {
-    return t;
-  }
-  t.Valid = true;
-  t.Local = static_cast<uint64_t>(local);
-  t.SecondsOfDay = static_cast<uint32_t>(t.Local / kTicksPerSecond % 86'400);
-  if (ctx.NeedFields) {
-    const FILETIME stamp = FileTimeOf(t.Local);
-    t.Valid = clock.FileTimeToSystemTime(&stamp, &t.Fields);
-  }
-  return t;
+// Worked out only for a time criterion: a date alone never needs it.
+uint32_t SecondsOfDay(const ItemWriteTime& t) {
+  return static_cast<uint32_t>(t.Local / kTicksPerSecond % 86'400);
 }
 
 uint32_t SecondsOfDay(const SYSTEMTIME& t) {
@@ -142,7 +128,7 @@ bool TimePasses(const ItemWriteTime& t, const SelectionCriteria& c) {
 }
 
 bool ItemPasses(const PluginPanelItem& item, const SelectionCriteria& c, const PassContext& ctx,
-                FarApiCmpName cmpName, const TimeServices& clock) {
+                FarApiCmpName cmpName, LocalZone& zone) {
   if (cmpName(c.Mask, item.FindData.cFileName, 1) == 0) return false;
   const uint64_t size = (uint64_t{item.FindData.nFileSizeHigh} << 32) | item.FindData.nFileSizeLow;
   if (!SizePasses(size, c)) return false;
@@ -153,7 +139,7 @@ bool ItemPasses(const PluginPanelItem& item, const SelectionCriteria& c, const P
     return false;
   }
   if (!ctx.NeedWriteTime) return true;
-  const ItemWriteTime t = WriteTimeOf(item, ctx, clock);
+  const ItemWriteTime t = LocalWriteTime(item, zone, ctx.NeedFields);
   return DatePasses(t, c, ctx) && TimePasses(t, c);
 }
 
@@ -175,16 +161,17 @@ bool HasAttribute(const PluginPanelItem& item, uint32_t mask) {
 }
 
 bool TimeEquals(const SYSTEMTIME& value, const ItemWriteTime& item) {
-  return item.Valid && FieldMatches(value.wHour, item.SecondsOfDay / 3600) &&
-         FieldMatches(value.wMinute, item.SecondsOfDay / 60 % 60);
+  const uint32_t seconds = SecondsOfDay(item);
+  return item.Valid && FieldMatches(value.wHour, seconds / 3600) &&
+         FieldMatches(value.wMinute, seconds / 60 % 60);
 }
 
 bool TimeNotBefore(const SYSTEMTIME& lower, const ItemWriteTime& item) {
-  return item.Valid && item.SecondsOfDay >= SecondsOfDay(lower);
+  return item.Valid && SecondsOfDay(item) >= SecondsOfDay(lower);
 }
 
 bool TimeNotAfter(const SYSTEMTIME& upper, const ItemWriteTime& item) {
-  return item.Valid && SecondsOfDay(upper) >= item.SecondsOfDay;
+  return item.Valid && SecondsOfDay(upper) >= SecondsOfDay(item);
 }
 
 bool DateEquals(const SYSTEMTIME& value, const ItemWriteTime& item) {
@@ -210,8 +197,15 @@ void SelectionPass(PanelInfo& panel, const SelectionCriteria& criteria, FarApiCm
     for (int i = 0; i < count; ++i) items[i].Flags = 0;
   }
   const PassContext ctx = PreparePass(criteria, clock);
+  LocalZone zone = OpenLocalZone(clock, ctx.NeedWriteTime ? static_cast<size_t>(count) : 0);
   for (int i = 0; i < count; ++i) {
-    if (ItemPasses(items[i], criteria, ctx, cmpName, clock)) {
+    if (i + kAhead < count) {
+      const PluginPanelItem& next = items[i + kAhead];
+      __builtin_prefetch(&next.FindData.dwFileAttributes);
+      __builtin_prefetch(&next.FindData.cFileName[16]);
+      __builtin_prefetch(&next.Flags, 1);
+    }
+    if (ItemPasses(items[i], criteria, ctx, cmpName, zone)) {
       items[i].Flags = Marked(items[i].Flags, criteria.Mode);
     }
   }

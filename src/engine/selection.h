@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "engine/criteria.h"
+#include "engine/local_time.h"
 #include "host/records.h"
 #include "platform/clock.h"
 
@@ -21,18 +22,10 @@ constexpr uint32_t kAttributeMasks[kAttributeCount] = {
     FILE_ATTRIBUTE_COMPRESSED  // bit 5
 };
 
-// An item's last write as the date and time tests see it: shifted into the
-// local zone. Not Valid when the stamp cannot be converted; every date and
-// time test then fails.
-struct ItemWriteTime {
-  bool Valid;
-  uint64_t Local;         // local write time stamp
-  uint32_t SecondsOfDay;  // of the local write time
-  SYSTEMTIME Fields;      // local calendar fields, split only for exact dates
-};
-
 // A date bound as a time stamp on the local scale. Not Valid when the bound is
-// no real calendar date; every range test against it then fails.
+// no real calendar date; every range test against it then fails. An upper
+// bound holds the last tick of the second it names, so that the whole last
+// second of its day passes.
 struct DateBound {
   bool Valid;
   uint64_t Stamp;
@@ -50,7 +43,7 @@ bool DateNotAfter(const DateBound& upper, const ItemWriteTime& item);
 // Clears every item's Flags when ClearFirst is set, then applies Mode to the
 // Flags of each item that passes mask, size, include, exclude, date and time
 // of day. Changes nothing but Flags. cmpName is the host's name matching; the
-// clock gives the local-zone bias in force now.
+// clock gives each item's local write time.
 void SelectionPass(PanelInfo& panel, const SelectionCriteria& criteria, FarApiCmpName cmpName,
                    const TimeServices& clock);
 

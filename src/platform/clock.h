@@ -1,7 +1,8 @@
 // Time services: the Windows time records and the four conversions marlit
 // needs, with the semantics of kernel32's FileTimeToLocalFileTime,
 // FileTimeToSystemTime, SystemTimeToFileTime and GetLocalTime.
-// clock_win.cpp calls kernel32; clock_posix.cpp does the same arithmetic itself.
+// clock_win.cpp calls kernel32; clock_posix.cpp does the same calendar
+// arithmetic itself (calendar.h) and takes local time from the zone rules.
 #pragma once
 
 #include <cstdint>
@@ -39,8 +40,11 @@ constexpr FILETIME FileTimeOf(uint64_t stamp) {
 // The services as the engine is handed them, so that tests can fix the zone
 // bias and the clock. Each returns false where the Windows service fails.
 struct TimeServices {
-  // Shifts a UTC stamp by the local zone's bias in force now (daylight saving
-  // included). Never fails; the sum wraps in 64 bits as on Windows.
+  // Shifts a UTC stamp into local time; the sum wraps in 64 bits as on
+  // Windows. What local time means is the platform's own rule: on Windows
+  // the zone's bias in force now (daylight saving included) for every stamp,
+  // as the file manager shows its panels; on Linux the offset the zone rules
+  // give for the stamp's own instant, as ls shows it.
   bool (*FileTimeToLocalFileTime)(const FILETIME* utc, FILETIME* local);
   // Splits a stamp into calendar fields; fails for a stamp of 2^63 or more.
   bool (*FileTimeToSystemTime)(const FILETIME* stamp, SYSTEMTIME* fields);

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 namespace marlit {
 
@@ -42,6 +43,11 @@ RegistryResult ReadRegistryValue(RegistryRoot root, const char* key, const char*
 // creating the key when it is not there.
 RegistryResult WriteRegistryValue(RegistryRoot root, const char* key, const char* name,
                                   uint32_t type, const void* bytes, uint32_t size);
+
+// Where the values are kept, for messages: the store file as the operations
+// above resolve it (empty when no place can be named), or "the registry"
+// where the system has one.
+std::string RegistryStoreLocation();
 
 // Removes `key` with all its values and subkeys. The plug-in itself never
 // removes anything; the tests clean up with it.

@@ -865,4 +865,9 @@ RegistryResult EndRegistryBatch() {
   return FinishBatch(g_batch);
 }
 
+std::string RegistryStoreLocation() {
+  StorePaths paths;
+  return LocateStore(paths) ? paths.File : std::string();
+}
+
 }  // namespace marlit

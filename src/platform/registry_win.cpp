@@ -85,4 +85,6 @@ void BeginRegistryBatch() {}
 
 RegistryResult EndRegistryBatch() { return RegistryResult::Ok; }
 
+std::string RegistryStoreLocation() { return "the registry"; }
+
 }  // namespace marlit

@@ -82,6 +82,36 @@ TEST(CommandLine, TakesTheTreeOptions) {
   EXPECT_EQ(o.Directory, ".");
 }
 
+TEST(CommandLine, AddsAttributeListsUpAndKeepsTheLastStart) {
+  ConsoleOptions o;
+  std::string error;
+  ASSERT_TRUE(Parse(
+      {"--include", "a", "--include=h", "--exclude", "d", "-iq", "--explain", "--last", "--reset"},
+      o, error))
+      << error;
+  EXPECT_EQ(o.Include.value_or(99), 0b000101u);
+  EXPECT_EQ(o.Exclude.value_or(99), 0b010000u);
+  EXPECT_TRUE(o.Interactive && o.Quiet && o.Explain && o.Reset);
+  EXPECT_FALSE(o.Last);
+}
+
+// The dialog starts from the stored values with --last, and for -i unless
+// --reset; a script starts from the defaults.
+TEST(CommandLine, StartsFromTheStoredValuesWhereAsked) {
+  struct Row {
+    bool Last, Reset, Interactive, Stored;
+  };
+  for (const Row& row : {Row{false, false, false, false}, Row{true, false, false, true},
+                         Row{false, true, false, false}, Row{false, false, true, true},
+                         Row{false, true, true, false}, Row{true, false, true, true}}) {
+    ConsoleOptions o;
+    o.Last = row.Last;
+    o.Reset = row.Reset;
+    o.Interactive = row.Interactive;
+    EXPECT_EQ(StartsFromStored(o), row.Stored) << row.Last << row.Reset << row.Interactive;
+  }
+}
+
 TEST(CommandLine, TakesNamesThatLookLikeOptionsAfterTwoDashes) {
   ConsoleOptions o;
   std::string error;
@@ -114,7 +144,7 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, BadCommandLines,
     ::testing::Values(BadLine{{"--colour"}, "unknown option '--colour'"},
                       BadLine{{"-x"}, "unknown option '-x'"},
-                      BadLine{{"-0q"}, "unknown option '-q'"},
+                      BadLine{{"-0z"}, "unknown option '-z'"},
                       BadLine{{"--mask"}, "'--mask' needs a value"},
                       BadLine{{"--last=1"}, "'--last' takes no value"},
                       BadLine{{"--include", "a,x"}, "unknown attribute 'x'"},

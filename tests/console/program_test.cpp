@@ -14,6 +14,7 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -195,6 +196,21 @@ class Program : public ::testing::Test {
     }
     return paths;
   }
+
+  // The program and its module copied into `folder` (and with them its
+  // language and help files, when asked): a program of its own that any user
+  // can run, wherever the build tree lies.
+  fs::path CopyOfTheProgram(const fs::path& folder, bool withFiles) const {
+    const fs::path built = fs::path(MARLIT_CONSOLE_PROGRAM).parent_path();
+    fs::create_directories(folder);
+    std::vector<std::string> names = {"marlit", "marlit.so"};
+    if (withFiles) {
+      names.insert(names.end(),
+                   {"marlit_eng.lng", "marlit_rus.lng", "marlit_eng.hlp", "marlit_rus.hlp"});
+    }
+    for (const std::string& name : names) fs::copy_file(built / name, folder / name);
+    return folder / "marlit";
+  }
 };
 
 const char* const kEverything =
@@ -247,6 +263,7 @@ INSTANTIATE_TEST_SUITE_P(
         SelectionCase{{"--include", "system"}, "fifo\n"},
         SelectionCase{{"--include", "d"}, "ro-dir\nsub\n"}, SelectionCase{{"--include", "c"}, ""},
         SelectionCase{{"--include", "h,s"}, ".hidden\nfifo\n"},
+        SelectionCase{{"--include", "h", "--include", "s"}, ".hidden\nfifo\n"},
         SelectionCase{{"--exclude", "a"}, "dangling\nfifo\nro-dir\nsub\n"},
         SelectionCase{{"--exclude", "a,h"},
                       "B.LOG\na.txt\nc.log\ndangling\nfifo\nlink\nnoext\nro-dir\nsub\n"},
@@ -469,7 +486,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(FailureCase{{"ROOT/missing"}, "cannot open directory"},
                       FailureCase{{"DIR/a.txt"}, "Not a directory"},
                       FailureCase{{"--bogus", "DIR"}, "unknown option '--bogus'"},
-                      FailureCase{{"-q", "DIR"}, "unknown option '-q'"},
+                      FailureCase{{"-z", "DIR"}, "unknown option '-z'"},
                       FailureCase{{"--include", "archive,bold", "DIR"}, "unknown attribute 'bold'"},
                       FailureCase{{"--exclude", "z", "DIR"}, "unknown attribute 'z'"},
                       FailureCase{{"--max-depth", "0", "DIR"}, "'0' is not a whole number"},
@@ -558,10 +575,11 @@ TEST_F(Program, WarnsOnceOfALinkLoopWithFollow) {
   ASSERT_EQ(symlink("..", (Dir / "sub" / "up").c_str()), 0);
   const Result r = Run({"-rL", "--mask", "*.log,up", Panel()});
   EXPECT_EQ(r.Out, InPanel("B.LOG\nc.log\nsub/inner.log\nsub/up\n"));
-  EXPECT_EQ(r.Err, "marlit: " + Panel() +
+  EXPECT_EQ(r.Err, "marlit: warning: " + Panel() +
                        "/sub/up: leads back to a directory above it, not walked into (a file "
                        "system loop)\n");
   EXPECT_EQ(r.Status, 0);
+  EXPECT_EQ(Run({"-rLq", "--mask", "*.log,up", Panel()}).Err, "");
 }
 
 // As root every directory can be read; the walk's part is tested in-process,
@@ -577,24 +595,29 @@ TEST_F(Program, ListsTheRestOfATreeWithAnUnreadableDirectory) {
 }
 
 // Run as root, the program reads every directory: the test then runs it as
-// nobody, where setpriv can drop the privileges.
+// nobody, where setpriv can drop the privileges, from a copy in the test's
+// folder (the build tree may lie where nobody cannot enter).
 TEST_F(Program, RefusesAnUnreadableDirectory) {
+  std::string program = MARLIT_CONSOLE_PROGRAM;
   if (geteuid() == 0) {
     const char* const setpriv = "/usr/bin/setpriv";
     if (access(setpriv, X_OK) != 0) GTEST_SKIP() << "root reads every directory";
     Wrapper = {setpriv, "--reuid=65534", "--regid=65534", "--clear-groups", "--"};
     ASSERT_EQ(chmod(Root.c_str(), 0755), 0);
-    if (Run({"--version"}).Status != 0) GTEST_SKIP() << "nobody cannot run the program here";
+    program = CopyOfTheProgram(Root / "bin", true).string();
+    if (Run({"--version"}, "", program).Status != 0) {
+      GTEST_SKIP() << "nobody cannot run the program here";
+    }
   }
   MakeSampleDirectory();
   ASSERT_EQ(chmod(Dir.c_str(), 0), 0);
-  const Result r = Run({Panel()});
+  const Result r = Run({Panel()}, "", program);
   EXPECT_EQ(r.Status, 2);
   EXPECT_EQ(r.Out, "");
   EXPECT_NE(r.Err.find("cannot open directory"), std::string::npos) << r.Err;
   EXPECT_NE(r.Err.find("Permission denied"), std::string::npos) << r.Err;
   ASSERT_EQ(chmod(Dir.c_str(), 0444), 0);  // names readable, entries not
-  const Result half = Run({Panel()});
+  const Result half = Run({Panel()}, "", program);
   EXPECT_EQ(half.Status, 2);
   EXPECT_EQ(half.Out, "");
   EXPECT_NE(half.Err.find("cannot read directory"), std::string::npos) << half.Err;
@@ -628,21 +651,22 @@ TEST_F(Program, TellsItsVersion) {
   EXPECT_EQ(r.Out, "marlit " MARLIT_VERSION "\n");
 }
 
-// Installed without its language files, the program still runs: the dialog's
-// texts read "<message N>", which the command line never shows anyway. Nor
-// does it need the terminal dialog's module, or the terminal libraries, but
-// for -i.
+// Installed without its language files, the program still runs, and says
+// which file it misses (the dialog would show message numbers). Nor does it
+// need the terminal dialog's module, or the terminal libraries, but for -i.
 TEST_F(Program, RunsWithoutItsLanguageFilesAndItsTerminalDialog) {
   MakeSampleDirectory();
-  const fs::path alone = Root / "alone";
-  fs::create_directory(alone);
-  const fs::path program = fs::path(MARLIT_CONSOLE_PROGRAM);
-  fs::copy_file(program, alone / "marlit");
-  fs::copy_file(program.parent_path() / "marlit.so", alone / "marlit.so");
-  const Result r = Run({"--mask", "*.txt", Panel()}, "", (alone / "marlit").string());
+  const fs::path alone = CopyOfTheProgram(Root / "alone", false);
+  const Result r = Run({"--mask", "*.txt", Panel()}, "", alone.string());
   EXPECT_EQ(r.Status, 0) << r.Err;
   EXPECT_EQ(r.Out, InPanel("a.txt\n"));
-  const Result i = Run({"-i", Panel()}, "", (alone / "marlit").string());
+  EXPECT_NE(r.Err.find("marlit: warning: cannot open " + (Root / "share" / "marlit").string() +
+                       "/marlit_eng.lng: No such file"),
+            std::string::npos)
+      << r.Err;
+  EXPECT_EQ(std::count(r.Err.begin(), r.Err.end(), '\n'), 1) << r.Err;
+  EXPECT_EQ(Run({"-q", "--mask", "*.txt", Panel()}, "", alone.string()).Err, "");
+  const Result i = Run({"-i", Panel()}, "", alone.string());
   EXPECT_EQ(i.Status, 2);
   EXPECT_NE(i.Err.find("-i cannot load the terminal dialog"), std::string::npos) << i.Err;
   // What the dynamic loader would load with the program (as ldd shows it).
@@ -652,5 +676,63 @@ TEST_F(Program, RunsWithoutItsLanguageFilesAndItsTerminalDialog) {
   EXPECT_EQ(loaded.Out.find("curses"), std::string::npos) << loaded.Out;
   EXPECT_EQ(loaded.Out.find("libtinfo"), std::string::npos) << loaded.Out;
 }
+
+// A criterion read in a surprising way gets a warning; the run is the same
+// as without it. --explain tells the reading first.
+TEST_F(Program, WarnsAndExplainsWithoutChangingTheRun) {
+  MakeSampleDirectory();
+  const Result zero = Run({"--size", "0", Panel()});
+  const Result odd = Run({"--size", "abc", Panel()});
+  EXPECT_EQ(odd.Out, zero.Out);
+  EXPECT_EQ(odd.Status, zero.Status);
+  EXPECT_EQ(odd.Err,
+            "marlit: warning: size 'abc': the text does not start with a digit, so it is 0 "
+            "bytes\n");
+  EXPECT_EQ(Run({"-q", "--size", "abc", Panel()}).Err, "");
+  const Result told = Run({"--explain", "--size", "1k..", "--time", "22:00..2:00", Panel()});
+  EXPECT_EQ(told.Status, 1);
+  EXPECT_EQ(told.Out, "");
+  EXPECT_NE(told.Err.find("marlit: size: from 1,024 bytes, no upper bound\nmarlit: date: any\n"),
+            std::string::npos)
+      << told.Err;
+  EXPECT_NE(told.Err.find("marlit: warning: time '22:00..2:00': the lower bound is after"),
+            std::string::npos)
+      << told.Err;
+}
+
+// Criteria that cannot be stored leave the selection as it is, with one
+// warning that says where.
+struct UnsavedCase {
+  const char* Store;     // under the test's folder
+  const char* Existing;  // a file put there first, or null
+  const char* Says;
+};
+
+std::string RowLabel(const UnsavedCase& c) { return Label(c.Store); }
+
+class Unsaved : public Program, public ::testing::WithParamInterface<UnsavedCase> {};
+
+TEST_P(Unsaved, WarnOnceAndStillSelect) {
+  MakeSampleDirectory();
+  const UnsavedCase& c = GetParam();
+  if (c.Existing != nullptr) WriteFile(Root / c.Existing, "not a store\n");
+  Store = Root / c.Store;
+  const Result r = Run({"--mask", "*.log", Panel()});
+  EXPECT_EQ(r.Out, InPanel("B.LOG\nc.log\n"));
+  EXPECT_EQ(r.Status, 0);
+  EXPECT_EQ(r.Err, "marlit: warning: the criteria were not saved: " +
+                       std::regex_replace(c.Says, std::regex("ROOT"), Root.string()) + "\n");
+  if (c.Existing != nullptr) {
+    EXPECT_EQ(ReadFile(Root / c.Existing), "not a store\n");
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Stores, Unsaved,
+    ::testing::Values(UnsavedCase{"notes.txt", "notes.txt",
+                                  "ROOT/notes.txt is not a settings file, so it is left alone"},
+                      UnsavedCase{"file/sub/store.reg", "file",
+                                  "cannot create ROOT/file/sub/store.reg: Not a directory"}),
+    RowName());
 
 }  // namespace

@@ -293,10 +293,37 @@ INSTANTIATE_TEST_SUITE_P(Sets, Letters,
 TEST(LongLines, ShowSizeLocalTimeAttributesAndName) {
   setenv("TZ", "Etc/GMT-2", 1);
   tzset();
-  EXPECT_EQ(LongLine(Item("a.txt", S_IFREG | 0444, 1234, 1'709'287'200), "a.txt"),
+  LocalZone zone = OpenLocalZone(kSystemTime, 2);
+  EXPECT_EQ(LongLine(Item("a.txt", S_IFREG | 0444, 1234, 1'709'287'200), zone, "a.txt"),
             "        1234 2024-03-01 12:00:00 ar---- a.txt");
-  EXPECT_EQ(LongLine(Item(".d", S_IFDIR | 0755, 4096, 0), ".d"),
+  EXPECT_EQ(LongLine(Item(".d", S_IFDIR | 0755, 4096, 0), zone, ".d"),
             "           0 1970-01-01 02:00:00 --h-d- .d");
+}
+
+// The local time of each file's own instant, the one the date and time
+// criteria test (the same items as the engine's zone rule tests).
+TEST(LongLines, ShowTheZoneRulesOfEachStamp) {
+  struct Row {
+    const char* Zone;
+    int64_t Seconds;  // UTC
+    const char* When;
+  } const rows[] = {
+      {"Europe/Berlin", 1'659'132'189, "2022-07-30 00:03:09"},  // CEST
+      {"Europe/Berlin", 1'671'147'000, "2022-12-16 00:30:00"},  // CET
+      {"Europe/Berlin", 1'711'846'799, "2024-03-31 01:59:59"},
+      {"Europe/Berlin", 1'711'846'800, "2024-03-31 03:00:00"},
+      {"Europe/Berlin", -773'285'400, "1945-07-01 01:30:00"},
+      {"Asia/Kolkata", -837'756'000, "1943-06-16 00:30:00"},  // +6:30
+      {"Asia/Kolkata", 1'718'474'400, "2024-06-15 23:30:00"},
+  };
+  for (const Row& r : rows) {
+    setenv("TZ", r.Zone, 1);
+    tzset();
+    LocalZone zone = OpenLocalZone(kSystemTime, 1);
+    EXPECT_EQ(LongLine(Item("f", S_IFREG | 0644, 1, r.Seconds), zone, "f"),
+              std::string("           1 ") + r.When + " a----- f")
+        << r.Zone << ' ' << r.Seconds;
+  }
 }
 
 TEST(Output, PrintsMarkedNamesInPanelOrder) {

@@ -71,10 +71,31 @@ INSTANTIATE_TEST_SUITE_P(
         CmpNameCase{"*.txt", "dir/a.txt", 1, 1}, CmpNameCase{"a.txt", "dir/a.txt", 1, 1},
         CmpNameCase{"a.txt", "dir\\a.txt", 1, 0}, CmpNameCase{"dir\\a.txt", "dir\\a.txt", 1, 1},
         CmpNameCase{"a.txt", "dir/a.txt", 0, 0}, CmpNameCase{"dir/*", "dir/a.txt", 0, 1},
-        // Bytes outside ASCII compare exactly.
+        // ASCII folds up to and including Z; a '-' that ends a set is itself.
+        CmpNameCase{"Z", "z", 1, 1}, CmpNameCase{"z", "Z", 1, 1}, CmpNameCase{"[Z]", "z", 1, 1},
+        CmpNameCase{"@", "`", 1, 0}, CmpNameCase{"[a-]", "-", 1, 1}, CmpNameCase{"[a-]", "A", 1, 1},
+        CmpNameCase{"[a-]", "b", 1, 0},
+        // UTF-8 names: '?' is one character, letters beyond ASCII fold.
         CmpNameCase{"\xC3\xA9*", "\xC3\xA9t\xC3\xA9", 1, 1},
-        CmpNameCase{"\xC3\xA9*", "\xC3\x89T\xC3\x89", 1, 0}, CmpNameCase{"*\xFF", "a\xFF", 1, 1},
-        CmpNameCase{"?", "\xFF", 1, 1}),
+        CmpNameCase{"\xC3\xA9*", "\xC3\x89T\xC3\x89", 1, 1}, CmpNameCase{"?", "\xC3\xA9", 1, 1},
+        CmpNameCase{"??", "\xC3\xA9", 1, 0},
+        CmpNameCase{"a?c",
+                    "a\xE2\x82\xAC"
+                    "c",
+                    1, 1},
+        CmpNameCase{"\xD0\xAF*", "\xD1\x8F\xD1\x89\xD0\xB8\xD0\xBA", 1, 1},  // Я, ящик
+        CmpNameCase{"*\xCE\xA3", "\xCE\xBB\xCF\x82", 1, 1},      // Σ, λς (final sigma)
+        CmpNameCase{"k", "\xE2\x84\xAA", 1, 1},                  // the Kelvin sign
+        CmpNameCase{"i", "\xC4\xB0", 1, 0},                      // İ has no one-letter fold
+        CmpNameCase{"[\xC3\xA0-\xC3\xBF]x", "\xC3\x89x", 1, 1},  // [à-ÿ], Éx
+        CmpNameCase{"[\xC3\x80-\xC3\x9E]", "\xC3\xA9", 1, 1},    // [À-Þ], é
+        CmpNameCase{"[\xC3\x80-\xC3\x9E]", "\xC3\xBF", 1, 0},    // ÿ folds to itself
+        CmpNameCase{"[a\xC3\xA9]", "\xC3\x89", 1, 1},
+        // Other names, and masks that are not UTF-8, are matched byte by byte.
+        CmpNameCase{"*\xFF", "a\xFF", 1, 1}, CmpNameCase{"?", "\xFF", 1, 1},
+        CmpNameCase{"??", "\xC3\xA9\xFF", 1, 0}, CmpNameCase{"???", "\xC3\xA9\xFF", 1, 1},
+        CmpNameCase{"\xC3\xA9*", "\xC3\x89\xFF", 1, 0}, CmpNameCase{"\xE9", "\xC3\xA9", 1, 0},
+        CmpNameCase{"?", "\xC0\xAF", 1, 0}),  // an overlong '/' is two bytes
     RowName());
 
 TEST(CmpName, RefusesMissingTexts) {
@@ -93,6 +114,25 @@ TEST(CmpName, ManyStarsAgainstALongNameFinish) {
   for (int i = 0; i < 30; ++i) alternating += "*a";
   EXPECT_EQ(ConsoleCmpName((alternating + "*c").c_str(), almost.c_str(), 1), 0);
   EXPECT_EQ(ConsoleCmpName(alternating.c_str(), almost.c_str(), 1), 1);
+  std::string accents;
+  for (int i = 0; i < 5'000; ++i) accents += "\xC3\xA9";
+  EXPECT_EQ(ConsoleCmpName((std::string(60, '*') + "\xC3\x89x").c_str(), accents.c_str(), 1), 0);
+}
+
+TEST(Utf8, IsToldFromOtherBytes) {
+  const std::pair<std::string_view, bool> rows[] = {{"", true},
+                                                    {"plain", true},
+                                                    {"\xC3\xA9", true},
+                                                    {"\xF0\x9F\x98\x80", true},
+                                                    {"\xC3", false},
+                                                    {"\xA9", false},
+                                                    {"\xC0\x80", false},
+                                                    {"\xE0\x80\xAF", false},
+                                                    {"\xED\xA0\x80", false},
+                                                    {"\xF4\x90\x80\x80", false},
+                                                    {"\xF5\x80\x80\x80", false},
+                                                    {"\xE2\x82", false}};
+  for (const auto& [text, valid] : rows) EXPECT_EQ(IsUtf8(text), valid) << Label(text);
 }
 
 }  // namespace

@@ -155,7 +155,16 @@ TEST(ParseCriteria, Dates) {
       {"1-1-50", RangeKind::Exact, {1, 1, 1950, 0, 0, 0}, none},
       {"1-1-99", RangeKind::Exact, {1, 1, 1999, 0, 0, 0}, none},
       {"1-1-100", RangeKind::Exact, {1, 1, 2000, 0, 0, 0}, none},
-      {"1-1-2005", RangeKind::Exact, {1, 1, 3905, 0, 0, 0}, none},
+      // A year of 1000 or more is the year as written; below, two digits.
+      {"1-1-2005", RangeKind::Exact, {1, 1, 2005, 0, 0, 0}, none},
+      {"1-1-124", RangeKind::Exact, {1, 1, 2024, 0, 0, 0}, none},
+      {"1-1-999", RangeKind::Exact, {1, 1, 2899, 0, 0, 0}, none},
+      {"1-1-1000", RangeKind::Exact, {1, 1, 1000, 0, 0, 0}, none},
+      {"1-1-65541", RangeKind::Exact, {1, 1, 2005, 0, 0, 0}, none},  // 5 modulo 65536
+      {"1-1-2024..31-12-2024",
+       RangeKind::Between,
+       {1, 1, 2024, 0, 0, 0},
+       {31, 12, 2024, 23, 59, 59}},
       {"1-1-99..31-12-99", RangeKind::Between, {1, 1, 1999, 0, 0, 0}, {31, 12, 1999, 23, 59, 59}},
       {"..", RangeKind::UpTo, none, {31, 12, Y, 23, 59, 59}},
       {"..-2-00", RangeKind::UpTo, none, {29, 2, 2000, 23, 59, 59}},

@@ -171,6 +171,7 @@ TEST(SelectionPass, Sizes) {
       {"", "111111"},
       {"0", "100000"},
       {"1k", "001000"},
+      {"..0", "100000"},  // the empty files
       {"1k..", "001111"},
       {"..1k", "111000"},
       {"1023..2k", "011100"},
@@ -266,8 +267,9 @@ TEST(SelectionPass, LocalZone) {
 }
 
 TEST(SelectionPass, DaylightSavingUsesTheBiasInForceNow) {
-  // Written at 12:00 UTC in July; tested in January in a zone of UTC+1
-  // (UTC+2 in summer): the bias now is +1, so it counts as 13:00.
+  // The Windows rule, one bias for every stamp: written at 12:00 UTC in July;
+  // tested in January in a zone of UTC+1 (UTC+2 in summer): the bias now is
+  // +1, so it counts as 13:00.
   const std::vector<PluginPanelItem> items = {MakeItem({"f", 0, 0, Stamp(2026, 7, 15, 12, 0)})};
   DialogInput input;
   input.Time = "13";
@@ -326,10 +328,37 @@ TEST(SelectionPass, ItemOnABoundPassesBothEnds) {
   EXPECT_EQ(Passing(items, input), "11");
   // The same through the item tests and a bound at exactly the item's stamp.
   const DateBound bound{true, Stamp(2024, 3, 5)};
-  const ItemWriteTime written{true, Stamp(2024, 3, 5), 0, {}};
+  const ItemWriteTime written{true, Stamp(2024, 3, 5), {}};
   EXPECT_TRUE(DateNotBefore(bound, written));
   EXPECT_TRUE(DateNotAfter(bound, written));
   (void)clock;
+}
+
+// The last day of a range counts to its very end, the first day of the next
+// range begins at midnight, and nothing falls between them; time-of-day bounds
+// take whole seconds as well. Items: 2024-03-31 23:59:59.5 and .9999999,
+// 2024-04-01 00:00:00, 2024-02-29 23:59:59 and 2024-03-01 00:00:00.
+TEST(SelectionPass, BoundsTakeInTheirWholeLastSecond) {
+  const uint64_t last = Stamp(2024, 3, 31, 23, 59, 59);
+  const std::vector<PluginPanelItem> items = {MakeItem({"f", 0, 0, last + kTicksPerSecond / 2}),
+                                              MakeItem({"g", 0, 0, last + 9'999'999}),
+                                              MakeItem({"h", 0, 0, Stamp(2024, 4, 1)}),
+                                              MakeItem({"i", 0, 0, Stamp(2024, 2, 29, 23, 59, 59)}),
+                                              MakeItem({"j", 0, 0, Stamp(2024, 3, 1)})};
+  const struct {
+    const char *Date, *Time, *Passing;
+  } rows[] = {
+      {"..31-3-24", "", "11011"},  {"1-4-24..", "", "00100"},  {"31-3-24", "", "11000"},
+      {"-3-24..", "", "11101"},    {"..-3-24", "", "11011"},   {"1-3-24..31-3-24", "", "11001"},
+      {"", "..23:59", "11111"},    {"", "23:59", "11010"},     {"", "23:59..", "11010"},
+      {"1-1-2024..", "", "11111"}, {"31-3-2024", "", "11000"}, {"..29-2-2024", "", "00010"},
+  };
+  for (const auto& r : rows) {
+    DialogInput input;
+    input.Date = r.Date;
+    input.Time = r.Time;
+    EXPECT_EQ(Passing(items, input), r.Passing) << r.Date << " / " << r.Time;
+  }
 }
 
 TEST(SelectionPass, DateBoundThatIsNoCalendarDatePassesNothing) {

@@ -9,11 +9,12 @@
 #include <ctime>
 #include <string>
 
+#include "platform/calendar.h"
+
 namespace marlit {
 namespace {
 
 constexpr uint64_t k1970 = 116'444'736'000'000'000;  // 11644473600 s after 1601
-constexpr uint64_t kLastStamp = uint64_t{INT64_MAX};
 constexpr int kUnchecked = -1;
 
 struct Vector {
@@ -55,6 +56,33 @@ TEST(Clock, ThereAndBack) {
     if (v.DayOfWeek != kUnchecked) {
       EXPECT_EQ(fields.wDayOfWeek, v.DayOfWeek) << Show(v.Fields);
     }
+  }
+}
+
+// The calendar arithmetic both builds split stamps with gives every field,
+// the day of the week included, as the service does (kernel32 under Wine).
+TEST(Clock, SplittingByArithmeticIsTheServices) {
+  const uint64_t stamps[] = {
+      0,  // 1601-01-01
+      k1970 - 1,
+      k1970,
+      137'919'572'479'999'999,    // 2038-01-19 03:14:07.9999999
+      94'405'823'999'999'999,     // 1900-02-28 23:59:59.9999999
+      94'405'824'000'000'000,     // 1900-03-01
+      125'962'992'000'000'000,    // 2000-02-29 12:00
+      157'520'159'999'999'999,    // 2100-02-28 23:59:59.9999999
+      157'520'160'000'000'000,    // 2100-03-01
+      9'223'149'887'999'999'999,  // 30827-12-31 23:59:59.9999999
+      kLastStamp,
+      uint64_t{1} << 63,
+  };
+  for (uint64_t s : stamps) {
+    SYSTEMTIME service{}, arithmetic{};
+    const FILETIME in = FileTimeOf(s);
+    const bool ok = kSystemTime.FileTimeToSystemTime(&in, &service);
+    ASSERT_EQ(SplitStamp(s, arithmetic), ok) << s;
+    EXPECT_EQ(std::memcmp(&service, &arithmetic, sizeof service), 0)
+        << s << ": " << Show(service) << " / " << Show(arithmetic);
   }
 }
 

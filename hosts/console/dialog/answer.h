@@ -44,9 +44,10 @@ struct DialogCall {
 // dialog closed without one.
 using DialogAnswerer = int (*)(const ConsoleOptions& options, const DialogCall& call);
 
-// The command-line answer. Without --last it first presses reset, so the
-// plug-in puts its defaults in; on the next call (at once with --last, on the
-// values the plug-in loaded) it sets the fields the options name and presses
+// The command-line answer. Unless it starts from the stored values (see
+// StartsFromStored) it first presses reset, so the plug-in puts its defaults
+// in; on the next call (at once on the values the plug-in loaded, when it
+// starts from them) it sets the fields the options name and presses
 // confirm. Any later call is cancelled. `items` holds kSelectionDialogItems
 // records.
 int AnswerFromCommandLine(const ConsoleOptions& options, int round, FarDialogItem* items);
@@ -61,7 +62,8 @@ void ApplyOptionsToItems(const ConsoleOptions& options, FarDialogItem* items);
 
 // What the screen does before it shows the selection dialog of `call`: the
 // command-line options give the fields their starting values exactly where
-// the command line would confirm (after its reset unless --last). Returns the
+// the command line would confirm: on the stored values (for -i unless
+// --reset), or after the reset the command line presses first. Returns the
 // button to answer at once without showing anything (the reset the command
 // line presses first), or -1 when the dialog is to be shown.
 int PrepareScreenRound(const ConsoleOptions& options, const DialogCall& call);

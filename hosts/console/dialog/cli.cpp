@@ -17,8 +17,9 @@ void PutAttributes(const std::optional<uint32_t>& bits, FarDialogItem* boxes) {
   for (int k = 0; k < kAttributeBoxes; ++k) boxes[k].Selected = (*bits >> k & 1) != 0 ? 1 : 0;
 }
 
-// The call on which the command line confirms, and the screen starts.
-int ConfirmRound(const ConsoleOptions& options) { return options.Last ? 0 : 1; }
+// The call on which the command line confirms, and the screen starts: the
+// first, on the values the plug-in loaded, or the second, after a reset.
+int ConfirmRound(const ConsoleOptions& options) { return StartsFromStored(options) ? 0 : 1; }
 
 bool IsSelectionDialog(const DialogCall& call) {
   return call.Items != nullptr && call.Count == kSelectionDialogItems;

@@ -3,6 +3,7 @@
 // history lists. Built as the module marlit-tty.so.
 #include <curses.h>
 #include <langinfo.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -582,9 +583,14 @@ void ShowHelp(const DialogCall& call, const DialogForm& form) {
   HelpTopic topic = ExtractHelpTopic(text, name);
   if (!topic.Found) {
     topic.Title = "Help";
-    topic.Lines = {StripHelpMarkup(std::string(" There is no help topic \"") + name + "\" in " +
-                                   (call.HelpFile[0] != '\0' ? call.HelpFile : "no help file") +
-                                   ".")};
+    // A file that cannot be read is the trouble then, not the topic.
+    const bool readable = call.HelpFile[0] != '\0' && access(call.HelpFile, R_OK) == 0;
+    const std::string why =
+        readable ? std::string(" There is no help topic \"") + name + "\" in " + call.HelpFile
+        : call.HelpFile[0] != '\0' ? std::string(" Cannot read the help file ") + call.HelpFile +
+                                         ": " + std::strerror(errno)
+                                   : std::string(" There is no help file");
+    topic.Lines = {StripHelpMarkup(why + ".")};
   }
   int top = 0;
   while (true) {

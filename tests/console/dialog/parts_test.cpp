@@ -469,11 +469,19 @@ TEST_F(PluginDialog, TheScreenStartsWhereTheCommandLineConfirms) {
   call.Round = 0;
   EXPECT_EQ(PrepareScreenRound(options, call), -1);
   EXPECT_STREQ(Items[kMaskField].Data, "*.c");
-  // Any other dialog is shown as it comes.
-  call.Count = 5;
+  // -i opens on the stored values, as the file manager does; --reset not.
+  options.Last = false;
+  options.Interactive = true;
   options.Mask = "*.h";
   EXPECT_EQ(PrepareScreenRound(options, call), -1);
-  EXPECT_STREQ(Items[kMaskField].Data, "*.c");
+  EXPECT_STREQ(Items[kMaskField].Data, "*.h");
+  options.Reset = true;
+  EXPECT_EQ(PrepareScreenRound(options, call), kResetButton);
+  // Any other dialog is shown as it comes.
+  call.Count = 5;
+  options.Mask = "*.x";
+  EXPECT_EQ(PrepareScreenRound(options, call), -1);
+  EXPECT_STREQ(Items[kMaskField].Data, "*.h");
 }
 
 // ---- help

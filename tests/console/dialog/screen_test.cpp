@@ -159,6 +159,7 @@ class Screen : public ::testing::Test {
   std::string Socket;
   bool Started = false;
   std::vector<std::vector<std::string>> Lines;  // the last capture: rows of cells
+  std::string Program = MARLIT_CONSOLE_PROGRAM;
 
   void SetUp() override {
     std::string pattern = (fs::temp_directory_path() / "mtty-XXXXXX").string();
@@ -208,8 +209,7 @@ class Screen : public ::testing::Test {
     for (const char* name : {"status", "out", "err", "pid"}) fs::remove(Root / name);
     const std::string root = Quoted(Root.string());
     script += "stty -g > " + root + "/stty-before\n";
-    script +=
-        "sh -c 'echo $$ > \"$0\"; exec \"$@\"' " + root + "/pid " + Quoted(MARLIT_CONSOLE_PROGRAM);
+    script += "sh -c 'echo $$ > \"$0\"; exec \"$@\"' " + root + "/pid " + Quoted(Program);
     for (const std::string& arg : args) script += " " + Quoted(arg);
     script += " > " + root + "/out 2> " + root + "/err\n";
     script += "echo $? > " + root + "/status.tmp\n";
@@ -427,7 +427,7 @@ TEST_F(Screen, AConfirmPrintsTheSelectedNames) {
   ASSERT_TRUE(WaitFor([&] { return At(3, 5, 6) == "*.log "; }, "the typed mask"));
   Keys({"Enter"});
   EXPECT_EQ(WaitForExit(), 0) << Err();
-  EXPECT_EQ(Out(), "b.log\nc.log\n");
+  EXPECT_EQ(Out(), (Dir / "b.log").string() + "\n" + (Dir / "c.log").string() + "\n");
   EXPECT_NE(ReadFile(Store).find("\"Mask\"=\"*.log\""), std::string::npos) << ReadFile(Store);
   // The screen is gone: the shell's screen is back.
   EXPECT_EQ(Tmux({"display-message", "-p", "#{alternate_on}"}), "0\n");
@@ -447,7 +447,7 @@ TEST_F(Screen, TheOptionsGiveTheStartingValues) {
   ASSERT_TRUE(WaitFor([&] { return At(5, 5, 3) == "(\u2022)"; }, "select picked"));
   Keys({"Enter"});
   EXPECT_EQ(WaitForExit(), 0) << Err();
-  EXPECT_EQ(Out(), "d.c\n");  // a.txt is 5 bytes
+  EXPECT_EQ(Out(), (Dir / "d.c").string() + "\n");  // a.txt is 5 bytes
 }
 
 TEST_F(Screen, AResetRestoresTheDefaultsAndACancelKeepsTheStore) {
@@ -456,7 +456,7 @@ TEST_F(Screen, AResetRestoresTheDefaultsAndACancelKeepsTheStore) {
             1);
   const std::string stored = ReadFile(Store);
   ASSERT_NE(stored.find("*.log"), std::string::npos);
-  Start({"-i", "--last", Dir.string()});
+  Start({"-i", Dir.string()});  // on the stored values, as the file manager opens it
   ASSERT_TRUE(WaitForDialog());
   EXPECT_EQ(At(3, 5, 6), "*.log ");
   EXPECT_EQ(At(9, 5, 5), "1k.. ");
@@ -508,7 +508,8 @@ TEST_F(Screen, ConfirmedTextsAreOfferedByTheHistory) {
             std::string::npos);
   StopServer();
 
-  Start({"-i", Dir.string()});
+  // The dialog would open on the stored "*.txt": start from the defaults.
+  Start({"-i", "--reset", Dir.string()});
   ASSERT_TRUE(WaitForDialog());
   ASSERT_TRUE(WaitForCursor(3, 8));
   Keys({"C-Down"});
@@ -520,7 +521,7 @@ TEST_F(Screen, ConfirmedTextsAreOfferedByTheHistory) {
                       "the entry in the field"));
   Keys({"Enter"});
   EXPECT_EQ(WaitForExit(), 0) << Err();
-  EXPECT_EQ(Out(), "a.txt\n");
+  EXPECT_EQ(Out(), (Dir / "a.txt").string() + "\n");
 }
 
 TEST_F(Screen, F1ShowsTheHelpTopic) {
@@ -535,6 +536,24 @@ TEST_F(Screen, F1ShowsTheHelpTopic) {
   Keys({"NPage"});
   ASSERT_TRUE(WaitFor([&] { return All().find("Values and ranges") == std::string::npos; },
                       "the next page"));
+  Keys({"Escape"});
+  ASSERT_TRUE(WaitFor([&] { return At(2, 5, 10) == "File mask:"; }, "the dialog again"));
+  Keys({"Escape"});
+  EXPECT_EQ(WaitForExit(), 1);
+}
+
+// A help file that cannot be read is named in the help window.
+TEST_F(Screen, F1NamesAMissingHelpFile) {
+  const fs::path alone = Root / "alone";
+  fs::create_directory(alone);
+  for (const char* name : {"marlit", "marlit.so", "marlit-tty.so", "marlit_eng.lng"}) {
+    fs::copy_file(fs::path(MARLIT_BIN_DIR) / name, alone / name);
+  }
+  Program = (alone / "marlit").string();
+  Start({"-i", Dir.string()});
+  ASSERT_TRUE(WaitForDialog());
+  Keys({"F1"});
+  ASSERT_TRUE(WaitForText("Cannot read the help file " + (alone / "marlit_eng.hlp").string()));
   Keys({"Escape"});
   ASSERT_TRUE(WaitFor([&] { return At(2, 5, 10) == "File mask:"; }, "the dialog again"));
   Keys({"Escape"});
