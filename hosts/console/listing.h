@@ -45,7 +45,7 @@ void FillZeroItem(std::string_view name, const EntryFacts& facts, PluginPanelIte
 
 // Gives out zeroed memory, and leaves a new item as the memory holds it: a
 // panel made afresh is zero without a pass over it, and its pages are first
-// touched by the threads that describe its entries.
+// touched by the threads that lay out its entries.
 template <typename T>
 struct ZeroedAllocator {
   using value_type = T;
@@ -96,7 +96,7 @@ struct ListingRequest {
 // order: a directory's entries sorted by name in byte order, each walked
 // directory's contents right after it. Entries that vanish meanwhile are left
 // out silently; an entry that cannot be described or named in the panel, and
-// a directory below that cannot be read, get a warning on standard error and
+// a directory below that cannot be read, get a message (through Tell) and
 // count in `problems`. Returns false, with a one-line reason in `error`, when
 // the directory cannot be read at all or its tree does not fit in memory.
 bool ListTree(const ListingRequest& request, PanelItems& items, PathTable& parents, int& problems,

@@ -108,7 +108,4 @@ void LayOutTree(const WalkedTree& tree,
                 void (*place)(void* context, const WalkEntry& entry, uint32_t at, uint32_t parent),
                 void* context);
 
-// The number of processors this process may run on.
-size_t Processors();
-
 }  // namespace marlit::console

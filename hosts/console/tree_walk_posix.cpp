@@ -693,14 +693,15 @@ void PlaceEntries(const WalkedTree& tree, std::atomic<size_t>& next,
   }
 }
 
-}  // namespace
-
+// The number of processors this process may run on.
 size_t Processors() {
   cpu_set_t set;
   CPU_ZERO(&set);
   if (sched_getaffinity(0, sizeof set, &set) != 0) return 1;
   return static_cast<size_t>(std::max(1, CPU_COUNT(&set)));
 }
+
+}  // namespace
 
 WalkStatus WalkTree(const WalkArgs& args, WalkedTree& tree, std::string& error) {
   tree = WalkedTree();
