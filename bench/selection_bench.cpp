@@ -57,19 +57,17 @@ SelectionCriteria Criteria(const char* mask, const char* size, const char* date,
   return c;
 }
 
-// A cheap stand-in for the host's name matching ("*<suffix>"), so that the
-// figures are the pass's own cost rather than the matcher's.
-int MARLIT_WINAPI SuffixCmpName(const char* pattern, const char* name, int) {
-  const size_t p = std::strlen(pattern + 1);
-  const size_t n = std::strlen(name);
-  return n >= p && std::memcmp(name + n - p, pattern + 1, p) == 0;
-}
+// A stand-in for the host's name matching that costs next to nothing (every
+// name with a first byte matches), so that the figures are the pass's own
+// cost: the host's matching is the host's, and a real mask costs the same
+// with every criterion.
+int MARLIT_WINAPI AnyNameCmpName(const char*, const char* name, int) { return name[0] != '\0'; }
 
 void RunPass(benchmark::State& state, const SelectionCriteria& c) {
   std::vector<PluginPanelItem>& items = Panel();
   PanelInfo panel = test::PanelOf(items);
   for (auto _ : state) {
-    SelectionPass(panel, c, SuffixCmpName, kSystemTime);
+    SelectionPass(panel, c, AnyNameCmpName, kSystemTime);
     benchmark::ClobberMemory();
   }
   state.SetItemsProcessed(state.iterations() * kItems);
