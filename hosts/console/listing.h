@@ -1,15 +1,18 @@
-// The active panel of the console host: the entries of one directory as the
-// host's PluginPanelItem records, and the mapping from what Linux knows about
-// a file to the six Windows attributes the plug-in tests.
+// The active panel of the console host: the entries of a directory, or of a
+// whole tree below it, as the host's PluginPanelItem records with a table of
+// where each lies; and the mapping from what Linux knows about a file to the
+// six Windows attributes the plug-in tests.
 #pragma once
 
 #include <cstdint>
 #include <cstdlib>
 #include <new>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "console/tree_walk.h"
 #include "host/records.h"
 
 namespace marlit::console {
@@ -31,23 +34,18 @@ int64_t UnixSecondsOfStamp(uint64_t stamp);
 // reports it (only regular files and directories). `mode` is st_mode.
 uint32_t AttributesOf(std::string_view name, uint32_t mode, bool compressed);
 
-// What the listing learnt about one entry.
-struct EntryFacts {
-  uint32_t Mode;  // st_mode of the target, or of the link when the target is missing
-  uint64_t Size;
-  int64_t WriteSeconds;
-  uint32_t WriteNanoseconds;
-  bool Compressed;
-};
-
 // Fills an item for a panel: name, size (0 for a directory, as the host on
 // Windows reports one), last-write stamp, attributes; every other member 0.
 // Returns false when the name does not fit cFileName (259 bytes at most).
 bool FillPanelItem(std::string_view name, const EntryFacts& facts, PluginPanelItem& item);
 
+// The same for an item whose memory is zero and a name that fits: only the
+// members named above are written.
+void FillZeroItem(std::string_view name, const EntryFacts& facts, PluginPanelItem& item);
+
 // Gives out zeroed memory, and leaves a new item as the memory holds it: a
 // panel made afresh is zero without a pass over it, and its pages are first
-// touched by the threads that describe its entries.
+// touched by the threads that lay out its entries.
 template <typename T>
 struct ZeroedAllocator {
   using value_type = T;
@@ -74,11 +72,43 @@ struct ZeroedAllocator {
 // The items of a panel.
 using PanelItems = std::vector<PluginPanelItem, ZeroedAllocator<PluginPanelItem>>;
 
-// Lists a directory: every entry but "." and "..", sorted by name in byte
-// order, not recursive. Entries that vanish meanwhile are left out silently;
-// entries that cannot be described or named in the panel are left out with a
-// warning on standard error and counted in `problems`. Returns false, with a
-// one-line reason in `error`, when the directory cannot be read at all.
-bool ListDirectory(const char* path, PanelItems& items, int& problems, std::string& error);
+// The path table beside a panel: for each item, the index of the item of the
+// directory it lies in, or kNoParent for an entry of the listed directory
+// itself. Each item holds its own name, so a path is a chain of links.
+using PathTable = std::vector<uint32_t>;
+constexpr uint32_t kNoParent = UINT32_MAX;
+
+struct ListingRequest {
+  const char* Directory = ".";
+  std::string Shown;              // what paths begin with in messages: "" or "DIR/"
+  uint32_t MaxDepth = 1;          // 1: the directory's own entries; 0: any depth
+  uint32_t Flags = 0;             // WalkFlag bits
+  std::vector<std::string> Skip;  // masks: directories they match are listed, not walked into
+  bool Progress = false;          // a status line on standard error if the walk takes a while
+  bool Quiet = false;             // no warnings (errors are still told)
+  // Tells a line for standard error, without the program's name; null: it is
+  // printed at once.
+  void (*Tell)(const std::string& line) = nullptr;
+  uint64_t MaxEntries = 0;  // 0: as many as memory holds
+};
+
+// Lists the entries below a directory (not the directory itself) in tree
+// order: a directory's entries sorted by name in byte order, each walked
+// directory's contents right after it. Entries that vanish meanwhile are left
+// out silently; an entry that cannot be described or named in the panel, and
+// a directory below that cannot be read, get a message (through Tell) and
+// count in `problems`. Returns false, with a one-line reason in `error`, when
+// the directory cannot be read at all or its tree does not fit in memory.
+bool ListTree(const ListingRequest& request, PanelItems& items, PathTable& parents, int& problems,
+              std::string& error);
+
+// Appends the path of item `index` below the listed directory: the names of
+// the directories it lies in and its own, joined by '/'.
+void AppendPath(std::string& out, std::span<const PluginPanelItem> items,
+                std::span<const uint32_t> parents, size_t index);
+
+// How many entries a panel may hold in the memory this process can have:
+// each takes its item, its link in the path table and the walk's record.
+uint64_t EntriesMemoryHolds();
 
 }  // namespace marlit::console

@@ -1,25 +1,21 @@
-// Linux only: reads a directory into the console host's panel with openat,
-// readdir and statx (fstatat where the kernel lacks statx), and asks the file
-// system for its compression flag. The panel of the file manager on Windows
-// comes from FindFirstFile; this file stands in for that.
-#include <dirent.h>
-#include <fcntl.h>
-#include <linux/fs.h>
-#include <sched.h>
+// Linux only: the console host's panel from a walk of the tree below a
+// directory (tree_walk_posix.cpp reads it), a status line while the walk runs,
+// and what memory the system leaves for the panel. The panel of the file
+// manager on Windows comes from FindFirstFile; this file stands in for that.
 #include <sys/ioctl.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <system_error>
-#include <thread>
+#include <fstream>
 
 #include "console/listing.h"
+#include "console/wildcard.h"
 #include "platform/text.h"
 
 namespace marlit::console {
@@ -27,128 +23,11 @@ namespace {
 
 constexpr uint64_t kLastStamp = uint64_t{INT64_MAX};
 
-// How describing one entry ended.
-enum class Described { Ok, Vanished, Denied, Failed };
-
-Described Translate(int error) {
-  if (error == ENOENT || error == ENOTDIR) return Described::Vanished;
-  if (error == EACCES) return Described::Denied;
-  return Described::Failed;
-}
-
-// Whether the file system marks the file compressed (FS_COMPR_FL). Opened
-// without blocking so that a FIFO put in the file's place cannot stall us.
-bool AskCompressed(int dirFd, const char* name) {
-  const int fd = openat(dirFd, name, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-  if (fd < 0) return false;
-  int flags = 0;
-  const bool compressed = ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0 && (flags & FS_COMPR_FL) != 0;
-  close(fd);
-  return compressed;
-}
-
 bool MayBeCompressed(uint32_t mode) { return S_ISREG(mode) || S_ISDIR(mode); }
 
-// Set once the kernel refused statx; fstatat serves from then on.
-std::atomic<bool> g_noStatx{false};
-
-// stat or lstat of one entry, by statx where the kernel has it: the same call
-// brings the compression flag where the file system reports it there.
-Described StatEntry(int dirFd, const char* name, int followFlag, EntryFacts& facts,
-                    bool& compressionKnown) {
-  if (!g_noStatx) {
-    struct statx sx {};
-    if (statx(dirFd, name, followFlag | AT_NO_AUTOMOUNT,
-              STATX_TYPE | STATX_MODE | STATX_SIZE | STATX_MTIME, &sx) == 0) {
-      facts.Mode = sx.stx_mode;
-      facts.Size = sx.stx_size;
-      facts.WriteSeconds = sx.stx_mtime.tv_sec;
-      facts.WriteNanoseconds = sx.stx_mtime.tv_nsec;
-      compressionKnown = (sx.stx_attributes_mask & STATX_ATTR_COMPRESSED) != 0;
-      facts.Compressed = (sx.stx_attributes & STATX_ATTR_COMPRESSED) != 0;
-      return Described::Ok;
-    }
-    if (errno != ENOSYS) return Translate(errno);
-    g_noStatx = true;
-  }
-  struct stat st {};
-  if (fstatat(dirFd, name, &st, followFlag | AT_NO_AUTOMOUNT) != 0) return Translate(errno);
-  facts.Mode = st.st_mode;
-  facts.Size = static_cast<uint64_t>(st.st_size);
-  facts.WriteSeconds = st.st_mtim.tv_sec;
-  facts.WriteNanoseconds = static_cast<uint32_t>(st.st_mtim.tv_nsec);
-  compressionKnown = false;
-  facts.Compressed = false;
-  return Described::Ok;
-}
-
-// A symbolic link is described by its target, or by itself when the target
-// cannot be reached.
-Described DescribeEntry(int dirFd, const char* name, EntryFacts& facts) {
-  bool compressionKnown = false;
-  Described result = StatEntry(dirFd, name, 0, facts, compressionKnown);
-  if (result != Described::Ok) {
-    result = StatEntry(dirFd, name, AT_SYMLINK_NOFOLLOW, facts, compressionKnown);
-    if (result != Described::Ok) return result;
-    if (S_ISLNK(facts.Mode)) compressionKnown = true;  // the link itself is never compressed
-  }
-  if (!compressionKnown && MayBeCompressed(facts.Mode)) {
-    facts.Compressed = AskCompressed(dirFd, name);
-  }
-  return Described::Ok;
-}
-
-void Warn(std::string_view name, const char* what) {
-  std::fprintf(stderr, "marlit: %.*s: %s\n", static_cast<int>(name.size()), name.data(), what);
-}
-
-// The names of a directory, in one block of zero-terminated texts, with a
-// sort key for each: its first eight bytes, so that most comparisons never
-// reach the texts.
-struct NameEntry {
-  uint64_t Key;
-  uint32_t Offset;
-  uint32_t Length;
-};
-
-struct NameList {
-  std::string Bytes;
-  std::vector<NameEntry> Entries;
-};
-
-uint64_t SortKey(const char* name, size_t length) {
-  uint64_t key = 0;
-  for (size_t i = 0; i < 8; ++i) {
-    key = key << 8 | (i < length ? static_cast<unsigned char>(name[i]) : 0u);
-  }
-  return key;
-}
-
-bool ReadNames(DIR* dir, NameList& names) {
-  errno = 0;
-  while (const dirent* entry = readdir(dir)) {
-    const char* n = entry->d_name;
-    if (!(n[0] == '.' && (n[1] == '\0' || (n[1] == '.' && n[2] == '\0')))) {
-      const size_t length = std::strlen(n);
-      names.Entries.push_back(NameEntry{SortKey(n, length),
-                                        static_cast<uint32_t>(names.Bytes.size()),
-                                        static_cast<uint32_t>(length)});
-      names.Bytes.append(n, length + 1);
-    }
-    errno = 0;
-  }
-  return errno == 0;
-}
-
-// Byte order, as strcmp compares.
-void SortNames(NameList& names) {
-  const char* const bytes = names.Bytes.data();
-  std::sort(names.Entries.begin(), names.Entries.end(),
-            [bytes](const NameEntry& a, const NameEntry& b) {
-              if (a.Key != b.Key) return a.Key < b.Key;
-              return std::strcmp(bytes + a.Offset, bytes + b.Offset) < 0;
-            });
-}
+// What the walk keeps of an entry until the panel is filled: its record, its
+// facts and its name (a generous mean).
+constexpr uint64_t kWalkBytesPerEntry = 16 + sizeof(EntryFacts) + 48;
 
 // A large panel is written once from end to end: large pages spare the
 // kernel a fault for every 4 KiB of it. Only the whole 2 MiB pages inside the
@@ -160,64 +39,151 @@ void AskForLargePages(void* block, size_t bytes) {
   if (end > start) madvise(reinterpret_cast<void*>(start), end - start, MADV_HUGEPAGE);
 }
 
-// How describing one listed entry ended; one byte each, beside the panel.
-enum class Outcome : uint8_t { Ok, Vanished, Denied, Failed, NameTooLong };
+// The status line on a terminal: directories and entries so far and the
+// directory being read, cut to the terminal's width so that it never wraps,
+// rewritten in place.
+struct StatusLine {
+  const std::string* Shown = nullptr;
+  bool Drawn = false;
+};
 
-// The number of processors this process may run on.
-size_t Processors() {
-  cpu_set_t set;
-  CPU_ZERO(&set);
-  if (sched_getaffinity(0, sizeof set, &set) != 0) return 1;
-  return static_cast<size_t>(std::max(1, CPU_COUNT(&set)));
+void DrawStatus(void* context, const WalkProgress& progress) {
+  auto& status = *static_cast<StatusLine*>(context);
+  if (progress.Milliseconds < 1000) return;
+  winsize size{};
+  const size_t width = ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 1
+                           ? size_t{size.ws_col} - 1
+                           : 79;
+  std::string line = "marlit: " + std::to_string(progress.Directories) + " directories, " +
+                     std::to_string(progress.Entries) + " entries: " + *status.Shown +
+                     progress.Directory;
+  for (char& c : line) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = '?';
+  }
+  if (line.size() > width) line.resize(width);
+  std::fprintf(stderr, "\r%s\033[K", line.c_str());
+  std::fflush(stderr);
+  status.Drawn = true;
 }
 
-// Describes every listed entry straight into its panel item, in sorted
-// order. Most of a listing's time is the kernel's work for each entry, so
-// several threads share it, a block of entries at a time, where there is
-// more than one block; each writes only its own entries' items, outcomes and
-// errors.
-void DescribeAll(int dirFd, const NameList& names, PluginPanelItem* items,
-                 std::vector<Outcome>& outcomes, std::vector<int>& errors) {
-  const size_t count = names.Entries.size();
-  outcomes.assign(count, Outcome::Ok);
-  errors.assign(count, 0);
-  constexpr size_t kBlock = 512;
-  std::atomic<size_t> next{0};
-  const auto work = [&] {
-    for (size_t begin = next.fetch_add(kBlock); begin < count; begin = next.fetch_add(kBlock)) {
-      const size_t end = std::min(count, begin + kBlock);
-      for (size_t i = begin; i < end; ++i) {
-        const NameEntry& entry = names.Entries[i];
-        const char* const name = names.Bytes.data() + entry.Offset;
-        if (entry.Length >= kMaxPath) {
-          outcomes[i] = Outcome::NameTooLong;
-          continue;
-        }
-        EntryFacts facts{};
-        const Described described = DescribeEntry(dirFd, name, facts);
-        if (described == Described::Ok) {
-          FillPanelItem(std::string_view(name, entry.Length), facts, items[i]);
-          continue;
-        }
-        errors[i] = errno;
-        outcomes[i] = described == Described::Vanished ? Outcome::Vanished
-                      : described == Described::Denied ? Outcome::Denied
-                                                       : Outcome::Failed;
-      }
+struct WalkContext {
+  const ListingRequest* Request;
+  StatusLine Status;
+};
+
+WalkAnswer EnterUnlessSkipped(void* context, const WalkEntry& directory) {
+  for (const std::string& mask : static_cast<WalkContext*>(context)->Request->Skip) {
+    if (MatchMask(mask, directory.Name)) return WalkAnswer::Prune;
+  }
+  return WalkAnswer::Continue;
+}
+
+void ReportProgress(void* context, const WalkProgress& progress) {
+  DrawStatus(&static_cast<WalkContext*>(context)->Status, progress);
+}
+
+// The panel and its path table, filled by the walk's threads.
+struct Panel {
+  PluginPanelItem* Items;
+  uint32_t* Parents;
+};
+
+void PlaceItem(void* context, const WalkEntry& entry, uint32_t at, uint32_t parent) {
+  const Panel& panel = *static_cast<const Panel*>(context);
+  FillZeroItem(entry.Name, entry.Facts, panel.Items[at]);
+  panel.Parents[at] = parent;
+}
+
+// The warnings of a walk, in tree order, with the paths as printed.
+struct Warner {
+  const ListingRequest* Request = nullptr;
+  std::span<const PluginPanelItem> Items;
+  std::span<const uint32_t> Parents;
+  uint32_t Next = 0;                  // the position of the next entry with facts
+  std::vector<uint32_t> Directories;  // by depth: the position of the directory's entry
+  int Problems = 0;
+};
+
+WalkAnswer WarnOf(void* context, const WalkEntry& entry) {
+  Warner& w = *static_cast<Warner*>(context);
+  const uint32_t parent = w.Directories[entry.Depth - 1];
+  const auto warn = [&](const char* kind, const std::string& what) {
+    std::string line = kind + w.Request->Shown;
+    if (parent != kNoParent) {
+      AppendPath(line, w.Items, w.Parents, parent);
+      line += '/';
+    }
+    line += entry.Name;
+    line += ": " + what;
+    if (w.Request->Tell != nullptr) {
+      w.Request->Tell(line);
+    } else {
+      std::fprintf(stderr, "marlit: %s\n", line.c_str());
     }
   };
-  const size_t blocks = (count + kBlock - 1) / kBlock;
-  const size_t helpers = blocks > 1 ? std::min<size_t>({blocks - 1, Processors() - 1, 7}) : 0;
-  std::vector<std::thread> threads;
-  for (size_t i = 0; i < helpers; ++i) {
-    try {
-      threads.emplace_back(work);
-    } catch (const std::system_error&) {
-      break;  // fewer helpers: the work gets done all the same
+  if (entry.State == EntryState::Failed) {
+    warn("", entry.Error == ENAMETOOLONG ? std::string("name longer than 259 bytes, left out")
+                                         : std::string("left out: ") + std::strerror(entry.Error));
+    ++w.Problems;
+    return WalkAnswer::Continue;
+  }
+  const uint32_t at = w.Next++;
+  if (entry.State == EntryState::Walked) {
+    w.Directories.resize(entry.Depth + 1);
+    w.Directories[entry.Depth] = at;
+  } else if (entry.State == EntryState::Unreadable) {
+    warn("", std::string("cannot read directory: ") + std::strerror(entry.Error));
+    ++w.Problems;
+  } else if (entry.State == EntryState::Loop && !w.Request->Quiet) {
+    warn("warning: ", "leads back to a directory above it, not walked into (a file system loop)");
+  }
+  return WalkAnswer::Continue;
+}
+
+// The first number of a "Key: number kB" line of a /proc file, in bytes.
+uint64_t ProcValue(const char* file, const char* key) {
+  std::ifstream in(file);
+  std::string line;
+  const size_t length = std::strlen(key);
+  while (std::getline(in, line)) {
+    if (line.compare(0, length, key) == 0 && line.size() > length && line[length] == ':') {
+      return std::strtoull(line.c_str() + length + 1, nullptr, 10) * 1024;
     }
   }
-  work();
-  for (std::thread& thread : threads) thread.join();
+  return UINT64_MAX;
+}
+
+uint64_t FileNumber(const std::string& path) {
+  std::ifstream in(path);
+  uint64_t value = UINT64_MAX;
+  if (!(in >> value)) return UINT64_MAX;
+  return value;
+}
+
+// What the memory control group of this process still allows (version 2 or
+// version 1), or UINT64_MAX when it sets no limit.
+uint64_t GroupRoom() {
+  std::ifstream in("/proc/self/cgroup");
+  std::string line;
+  while (std::getline(in, line)) {
+    std::string limit, usage;
+    if (line.starts_with("0::")) {
+      const std::string dir = "/sys/fs/cgroup" + line.substr(3);
+      limit = dir + "/memory.max";
+      usage = dir + "/memory.current";
+    } else if (const size_t at = line.find(":memory:"); at != std::string::npos) {
+      const std::string dir = "/sys/fs/cgroup/memory" + line.substr(at + 8);
+      limit = dir + "/memory.limit_in_bytes";
+      usage = dir + "/memory.usage_in_bytes";
+    } else {
+      continue;
+    }
+    const uint64_t max = FileNumber(limit), used = FileNumber(usage);
+    if (max != UINT64_MAX && used != UINT64_MAX && max < (uint64_t{1} << 60)) {
+      return max > used ? max - used : 0;
+    }
+  }
+  return UINT64_MAX;
 }
 
 }  // namespace
@@ -250,6 +216,11 @@ uint32_t AttributesOf(std::string_view name, uint32_t mode, bool compressed) {
 bool FillPanelItem(std::string_view name, const EntryFacts& facts, PluginPanelItem& item) {
   if (name.size() >= kMaxPath) return false;
   item = PluginPanelItem{};
+  FillZeroItem(name, facts, item);
+  return true;
+}
+
+void FillZeroItem(std::string_view name, const EntryFacts& facts, PluginPanelItem& item) {
   HostFindData& data = item.FindData;
   CopyText(data.cFileName, kMaxPath, name);
   const uint64_t size = S_ISDIR(facts.Mode) ? 0 : facts.Size;
@@ -257,69 +228,98 @@ bool FillPanelItem(std::string_view name, const EntryFacts& facts, PluginPanelIt
   data.nFileSizeLow = static_cast<uint32_t>(size);
   data.ftLastWriteTime = FileTimeOf(StampOfUnixTime(facts.WriteSeconds, facts.WriteNanoseconds));
   data.dwFileAttributes = AttributesOf(name, facts.Mode, facts.Compressed);
+}
+
+bool ListTree(const ListingRequest& request, PanelItems& items, PathTable& parents, int& problems,
+              std::string& error) {
+  WalkContext context{&request, StatusLine{&request.Shown, false}};
+  WalkArgs args;
+  args.Root = request.Directory;
+  args.MaxDepth = request.MaxDepth;
+  args.Flags = request.Flags;
+  args.MaxEntries = request.MaxEntries != 0 ? request.MaxEntries : EntriesMemoryHolds();
+  args.MaxName = kMaxPath - 1;
+  args.Enter = request.Skip.empty() ? nullptr : EnterUnlessSkipped;
+  args.Progress = request.Progress ? ReportProgress : nullptr;
+  args.Context = &context;
+  WalkedTree tree;
+  const WalkStatus status = WalkTree(args, tree, error);
+  if (context.Status.Drawn) std::fputs("\r\033[K", stderr);
+  if (status != WalkStatus::Done && status != WalkStatus::Stopped) return false;
+  if (tree.Entries > args.MaxEntries || tree.Entries >= UINT32_MAX) {
+    error = "more entries below '" + std::string(request.Directory) + "' than a panel holds";
+    return false;
+  }
+
+  // The panel is filled in place, in fresh zeroed memory.
+  items = PanelItems();
+  parents = PathTable();
+  try {
+    items.reserve(tree.Entries);
+    parents.resize(tree.Entries);
+  } catch (const std::bad_alloc&) {
+    items = PanelItems();
+    parents = PathTable();
+    error = "not enough memory for a panel of " + std::to_string(tree.Entries) + " entries";
+    return false;
+  }
+  AskForLargePages(items.data(), items.capacity() * sizeof(PluginPanelItem));
+  items.resize(tree.Entries);
+  Panel panel{items.data(), parents.data()};
+  LayOutTree(tree, PlaceItem, &panel);
+  if (tree.Warnings > 0) {
+    Warner warner;
+    warner.Request = &request;
+    warner.Items = items;
+    warner.Parents = parents;
+    warner.Directories.push_back(kNoParent);
+    VisitTree(tree, WarnOf, &warner);
+    problems += warner.Problems;
+  }
   return true;
 }
 
-bool ListDirectory(const char* path, PanelItems& items, int& problems, std::string& error) {
-  const auto fail = [&](const char* what, int code) {
-    error = std::string(what) + " '" + path + "': " + std::strerror(code);
-    return false;
-  };
-  const int dirFd = open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dirFd < 0) return fail("cannot open directory", errno);
-  DIR* dir = fdopendir(dirFd);
-  if (dir == nullptr) {
-    const int code = errno;
-    close(dirFd);
-    return fail("cannot open directory", code);
+void AppendPath(std::string& out, std::span<const PluginPanelItem> items,
+                std::span<const uint32_t> parents, size_t index) {
+  if (index >= items.size()) return;
+  // The chain is walked from the item up, each link to an earlier item; the
+  // names go in from the top down.
+  uint32_t chain[64];
+  size_t depth = 0;
+  for (size_t at = index;;) {
+    if (depth == std::size(chain)) {
+      // A deeper item: the path of this directory first, by the same rule.
+      AppendPath(out, items, parents, at);
+      out += '/';
+      break;
+    }
+    chain[depth++] = static_cast<uint32_t>(at);
+    const uint32_t up = at < parents.size() ? parents[at] : kNoParent;
+    if (up >= at) break;
+    at = up;
   }
-  NameList names;
-  const bool read = ReadNames(dir, names);
-  const int readError = errno;
-  if (!read) {
-    closedir(dir);
-    return fail("cannot read directory", readError);
+  while (depth > 0) {
+    const char* name = items[chain[--depth]].FindData.cFileName;
+    out.append(name, BoundedLength(name, kMaxPath));
+    if (depth > 0) out += '/';
   }
-  SortNames(names);
-  // The panel is filled in place: one item for each name, in fresh zeroed
-  // memory, written by the threads that describe the entries.
-  items = PanelItems();
-  items.reserve(names.Entries.size());
-  AskForLargePages(items.data(), items.capacity() * sizeof(PluginPanelItem));
-  items.resize(names.Entries.size());
-  std::vector<Outcome> outcomes;
-  std::vector<int> errors;
-  DescribeAll(dirFd, names, items.data(), outcomes, errors);
-  closedir(dir);
+}
 
-  // Entries that could not be described leave a gap, closed here.
-  size_t kept = 0;
-  for (size_t i = 0; i < outcomes.size(); ++i) {
-    const NameEntry& entry = names.Entries[i];
-    const std::string_view name(names.Bytes.data() + entry.Offset, entry.Length);
-    switch (outcomes[i]) {
-      case Outcome::Ok:
-        if (kept != i) items[kept] = items[i];
-        ++kept;
-        break;
-      case Outcome::Vanished:
-        break;
-      case Outcome::Denied:
-        // Without search permission no entry can be described.
-        items.clear();
-        return fail("cannot read directory", EACCES);
-      case Outcome::NameTooLong:
-        Warn(name, "name longer than 259 bytes, left out");
-        ++problems;
-        break;
-      case Outcome::Failed:
-        Warn(name, (std::string("left out: ") + std::strerror(errors[i])).c_str());
-        ++problems;
-        break;
+uint64_t EntriesMemoryHolds() {
+  const uint64_t available = ProcValue("/proc/meminfo", "MemAvailable");
+  const uint64_t swap = ProcValue("/proc/meminfo", "SwapFree");
+  uint64_t room = available == UINT64_MAX ? UINT64_MAX
+                  : swap == UINT64_MAX    ? available
+                                          : available + swap;
+  room = std::min(room, GroupRoom());
+  for (const int resource : {RLIMIT_AS, RLIMIT_DATA}) {
+    rlimit limit{};
+    if (getrlimit(resource, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY) {
+      room = std::min<uint64_t>(room, limit.rlim_cur);
     }
   }
-  items.resize(kept);
-  return true;
+  if (room == UINT64_MAX) return UINT64_MAX;
+  return room / (sizeof(PluginPanelItem) + sizeof(uint32_t) + kWalkBytesPerEntry);
 }
 
 }  // namespace marlit::console

@@ -2,9 +2,12 @@
 // plug-in, answers its selection dialog from the command line (or, with -i,
 // lets a person fill it in on the terminal) and prints the selection the
 // plug-in hands back.
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -92,6 +95,13 @@ std::string AbsolutePath(const std::string& path) {
   return whole;
 }
 
+// What each printed path begins with: DIR and a '/' when DIR is given (as
+// find prints), nothing when the current directory is listed by default.
+std::string ShownPrefix(const ConsoleOptions& options) {
+  if (!options.DirectoryGiven) return "";
+  return options.Directory.ends_with('/') ? options.Directory : options.Directory + "/";
+}
+
 int Run(int argc, const char* const* argv) {
   ConsoleOptions options;
   std::string error;
@@ -117,15 +127,29 @@ int Run(int argc, const char* const* argv) {
 
   ConsoleSession session;
   session.Options = &options;
+  session.Shown = ShownPrefix(options);
   int problems = 0;
-  if (!ListDirectory(options.Directory.c_str(), session.Items, problems, error)) {
-    return Fail(error);
-  }
+  ListingRequest request;
+  request.Directory = options.Directory.c_str();
+  request.Shown = session.Shown;
+  request.MaxDepth = options.MaxDepth != 0 ? options.MaxDepth : options.Recursive ? 0 : 1;
+  request.Flags =
+      (options.FollowLinks ? kWalkFollowLinks : 0u) | (options.SameDevice ? kWalkSameDevice : 0u);
+  request.Skip = options.Skip;
+  request.Progress = isatty(STDERR_FILENO) == 1 && !options.Quiet;
+  request.Quiet = options.Quiet;
+  request.Tell = Note;
+  if (!ListTree(request, session.Items, session.Parents, problems, error)) return Fail(error);
   session.CurDir = AbsolutePath(options.Directory);
   if (options.SelectedFile) {
     std::string listed;
     if (!ReadWholeFile(*options.SelectedFile, listed, error)) return Fail(error);
-    MarkListedNames(listed, options.NullSeparated ? '\0' : '\n', session.Items);
+    const size_t unnamed = MarkListedPaths(listed, options.NullSeparated ? '\0' : '\n',
+                                           session.Shown, session.Items, session.Parents);
+    if (unnamed > 0) {
+      Warn("--selected: " + std::to_string(unnamed) +
+           (unnamed == 1 ? " line names" : " lines name") + " no entry, ignored");
+    }
   }
   TakeSelection(session);
   if (const std::string problem = LoadMessages(places.Data); !problem.empty()) {
@@ -177,4 +201,13 @@ int Run(int argc, const char* const* argv) {
 
 }  // namespace
 
-int main(int argc, char** argv) { return Run(argc, argv); }
+// Memory can run out anywhere for a large tree or a long --selected list:
+// the program then ends with a message, not with an abort.
+int main(int argc, char** argv) {
+  try {
+    return Run(argc, argv);
+  } catch (const std::bad_alloc&) {
+    std::fputs("marlit: not enough memory\n", stderr);
+    return kStatusError;
+  }
+}

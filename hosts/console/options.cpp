@@ -42,7 +42,12 @@ enum class Key {
   Null,
   Long,
   Help,
-  Version
+  Version,
+  Recursive,
+  MaxDepth,
+  Skip,
+  Follow,
+  SameDevice
 };
 
 struct OptionSpec {
@@ -75,6 +80,11 @@ constexpr OptionSpec kOptions[] = {
     {"long", 'l', false, Key::Long},
     {"help", 'h', false, Key::Help},
     {"version", 0, false, Key::Version},
+    {"recursive", 'r', false, Key::Recursive},
+    {"max-depth", 0, true, Key::MaxDepth},
+    {"skip", 0, true, Key::Skip},
+    {"follow", 'L', false, Key::Follow},
+    {"xdev", 0, false, Key::SameDevice},
 };
 
 bool EqualNoCase(std::string_view a, std::string_view b) {
@@ -95,6 +105,18 @@ void TakeText(std::optional<std::string>& field, std::string_view name, std::str
                          ", as the dialog field holds at most " + std::to_string(kMaxFieldText));
   }
   field = std::string(kept);
+}
+
+// A depth of 1 or more, in decimal digits only.
+bool ParseDepth(std::string_view text, uint32_t& depth) {
+  uint64_t value = 0;
+  for (const char c : text) {
+    if (c < '0' || c > '9') return false;
+    value = value * 10 + static_cast<uint64_t>(c - '0');
+    if (value >= UINT32_MAX) return false;
+  }
+  depth = static_cast<uint32_t>(value);
+  return !text.empty() && depth > 0;
 }
 
 bool Apply(const OptionSpec& option, std::string_view value, ConsoleOptions& o,
@@ -176,6 +198,24 @@ bool Apply(const OptionSpec& option, std::string_view value, ConsoleOptions& o,
       return true;
     case Key::Version:
       o.Version = true;
+      return true;
+    case Key::Recursive:
+      o.Recursive = true;
+      return true;
+    case Key::MaxDepth:
+      if (!ParseDepth(value, o.MaxDepth)) {
+        error = "--max-depth: '" + std::string(value) + "' is not a whole number of 1 or more";
+        return false;
+      }
+      return true;
+    case Key::Skip:
+      o.Skip.emplace_back(value);
+      return true;
+    case Key::Follow:
+      o.FollowLinks = true;
+      return true;
+    case Key::SameDevice:
+      o.SameDevice = true;
       return true;
   }
   return true;
@@ -302,7 +342,7 @@ bool ParseCommandLine(int argc, const char* const* argv, ConsoleOptions& options
       return false;
     }
     options.Directory = std::string(arg);
-    directoryGiven = true;
+    options.DirectoryGiven = directoryGiven = true;
   }
   return true;
 }
@@ -310,7 +350,20 @@ bool ParseCommandLine(int argc, const char* const* argv, ConsoleOptions& options
 const char* const kHelpText =
     "Usage: marlit [OPTION]... [DIR]\n"
     "Runs the marlit selection command on the entries of DIR (default: the current\n"
-    "directory), not recursive, and prints the names it selects, in name order.\n"
+    "directory), or with -r on every entry below it, and prints the paths it\n"
+    "selects: DIR/path when DIR is given, else the path below the current\n"
+    "directory; a directory's entries in name order, each directory's contents\n"
+    "right after it.\n"
+    "\n"
+    "The tree:\n"
+    "  -r, --recursive     every entry below DIR, at any depth\n"
+    "  --max-depth N       entries at most N levels below DIR (1: DIR's own\n"
+    "                      entries only); implies -r\n"
+    "  --skip MASK         list directories whose name MASK matches, but not their\n"
+    "                      contents (e.g. .git,node_modules; may be given again)\n"
+    "  -L, --follow        walk into symbolic links to directories (listed, not\n"
+    "                      walked, without it); a link back up the path is not walked\n"
+    "  --xdev              do not walk into other file systems\n"
     "\n"
     "Criteria (the fields of the selection dialog):\n"
     "  --mask MASK         wildcard mask: * ? [a-z], comma-separated list, patterns\n"
@@ -337,8 +390,9 @@ const char* const kHelpText =
     "                      F1 helps, Ctrl+Down shows a field's history; the names\n"
     "                      still go to standard output\n"
     "  --explain           tell on standard error how each criterion is read\n"
-    "  -q, --quiet         no warnings about criteria read in a surprising way,\n"
-    "                      cut texts, missing files or criteria not saved\n"
+    "  -q, --quiet         no warnings (criteria read in a surprising way, cut\n"
+    "                      texts, missing files, criteria not saved, link loops,\n"
+    "                      --selected lines that name no entry), no status line\n"
     "\n"
     "Attribute LIST: comma-separated names, a,r,h,s,d,c or\n"
     "archive,readonly,hidden,system,directory,compressed. From Linux they map as:\n"
@@ -352,9 +406,10 @@ const char* const kHelpText =
     "is missing. Directories have size 0.\n"
     "\n"
     "Current selection and output:\n"
-    "  --selected FILE     mark the names listed in FILE (one a line; - for standard\n"
-    "                      input) before the command, for --deselect and --invert\n"
-    "  -0, --null          names end with NUL instead of a new line, in the output\n"
+    "  --selected FILE     mark the paths listed in FILE (one a line, as marlit\n"
+    "                      prints them, with or without DIR/; - for standard input)\n"
+    "                      before the command, for --deselect and --invert\n"
+    "  -0, --null          paths end with NUL instead of a new line, in the output\n"
     "                      and in the --selected input\n"
     "  -l, --long          also print size, local date and time, and attributes\n"
     "  --plugin PATH       load the plug-in module from PATH (default: marlit.so\n"
@@ -364,7 +419,9 @@ const char* const kHelpText =
     "\n"
     "The criteria are stored after each run ($MARLIT_REGISTRY names the store).\n"
     "Criterion texts longer than a dialog field (511 bytes) are cut, with a warning.\n"
-    "Exit status: 0 when something is selected, 1 when nothing is, 2 on an error.\n"
+    "On a terminal a status line shows a walk that takes more than a second.\n"
+    "Exit status: 0 when something is selected, 1 when nothing is, 2 on an error\n"
+    "(also after the output when a directory below DIR could not be read).\n"
     "More in marlit(1).\n";
 
 }  // namespace marlit::console

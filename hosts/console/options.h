@@ -15,7 +15,15 @@ constexpr size_t kMaxFieldText = 511;
 
 struct ConsoleOptions {
   std::string Directory = ".";
-  std::string PluginPath;  // empty: marlit.so beside the program
+  bool DirectoryGiven = false;  // printed paths begin with it
+  std::string PluginPath;       // empty: marlit.so beside the program
+
+  // The walk: -r, --max-depth, --skip, -L, --xdev.
+  bool Recursive = false;
+  uint32_t MaxDepth = 0;  // 0: not given
+  std::vector<std::string> Skip;
+  bool FollowLinks = false;
+  bool SameDevice = false;
 
   // Dialog answers; an absent one keeps the field's default, or with Last the
   // stored value the plug-in filled in.

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "console/listing.h"
 #include "platform/clock.h"
 #include "platform/text.h"
 
@@ -16,27 +17,48 @@ constexpr uint32_t kLetterAttributes[] = {FILE_ATTRIBUTE_ARCHIVE,   FILE_ATTRIBU
 constexpr char kLetters[] = "arhsdc";
 static_assert(std::size(kLetterAttributes) + 1 == sizeof kLetters);
 
-std::string_view NameOf(const PluginPanelItem& item) {
-  return std::string_view(item.FindData.cFileName,
-                          BoundedLength(item.FindData.cFileName, kMaxPath));
+// Paths in tree order: component by component, each in byte order, a
+// directory before its contents. '/' counts as less than any byte of a name.
+bool PathBefore(std::string_view a, std::string_view b) {
+  const size_t common = std::min(a.size(), b.size());
+  for (size_t i = 0; i < common; ++i) {
+    if (a[i] == b[i]) continue;
+    const int x = a[i] == '/' ? 0 : static_cast<unsigned char>(a[i]) + 1;
+    const int y = b[i] == '/' ? 0 : static_cast<unsigned char>(b[i]) + 1;
+    return x < y;
+  }
+  return a.size() < b.size();
 }
 
 }  // namespace
 
-void MarkListedNames(std::string_view text, char separator, std::span<PluginPanelItem> items) {
-  const auto before = [](const PluginPanelItem& item, std::string_view name) {
-    return NameOf(item) < name;
-  };
+size_t MarkListedPaths(std::string_view text, char separator, std::string_view shown,
+                       std::span<PluginPanelItem> items, std::span<const uint32_t> parents) {
+  std::vector<std::string_view> paths;
   while (!text.empty()) {
     const size_t end = text.find(separator);
-    const std::string_view name = text.substr(0, end);
-    if (!name.empty()) {
-      const auto it = std::lower_bound(items.begin(), items.end(), name, before);
-      if (it != items.end() && NameOf(*it) == name) it->Flags = it->Flags | PPIF_SELECTED;
+    std::string_view path = text.substr(0, end);
+    if (!path.empty()) {
+      if (!shown.empty() && path.starts_with(shown)) path.remove_prefix(shown.size());
+      paths.push_back(path);  // an empty path names the directory itself: no entry
     }
     if (end == std::string_view::npos) break;
     text.remove_prefix(end + 1);
   }
+  // The panel is in tree order: one pass over it meets the sorted paths.
+  std::sort(paths.begin(), paths.end(), PathBefore);
+  size_t next = 0;
+  size_t unnamed = 0;
+  std::string path;
+  for (size_t i = 0; i < items.size() && next < paths.size(); ++i) {
+    path.clear();
+    AppendPath(path, items, parents, i);
+    for (; next < paths.size() && PathBefore(paths[next], path); ++next) ++unnamed;
+    for (; next < paths.size() && paths[next] == path; ++next) {
+      items[i].Flags = items[i].Flags | PPIF_SELECTED;
+    }
+  }
+  return unnamed + (paths.size() - next);
 }
 
 bool ReadWholeFile(const std::string& path, std::string& text, std::string& error) {
@@ -67,7 +89,7 @@ std::string AttributeLetters(uint32_t attributes) {
   return letters;
 }
 
-std::string LongLine(const PluginPanelItem& item, LocalZone& zone) {
+std::string LongLine(const PluginPanelItem& item, LocalZone& zone, std::string_view path) {
   const HostFindData& data = item.FindData;
   const uint64_t size = (uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow;
   const ItemWriteTime t = LocalWriteTime(item, zone, true);
@@ -81,23 +103,27 @@ std::string LongLine(const PluginPanelItem& item, LocalZone& zone) {
   std::snprintf(head, sizeof head, "%12llu %s %s ", static_cast<unsigned long long>(size), when,
                 AttributeLetters(data.dwFileAttributes).c_str());
   std::string line(head);
-  line += NameOf(item);
+  line += path;
   return line;
 }
 
 size_t WriteSelection(std::FILE* out, std::span<const PluginPanelItem> items,
-                      const std::vector<uint8_t>& marks, const ConsoleOptions& options) {
+                      std::span<const uint32_t> parents, const std::vector<uint8_t>& marks,
+                      std::string_view shown, const ConsoleOptions& options) {
   const char end = options.NullSeparated ? '\0' : '\n';
   LocalZone zone = OpenLocalZone(kSystemTime, options.LongFormat ? items.size() : 0);
   std::string text;
+  std::string path;
   size_t count = 0;
   for (size_t i = 0; i < items.size() && i < marks.size(); ++i) {
     if (marks[i] == 0) continue;
     ++count;
+    path.assign(shown);
+    AppendPath(path, items, parents, i);
     if (options.LongFormat) {
-      text += LongLine(items[i], zone);
+      text += LongLine(items[i], zone, path);
     } else {
-      text += NameOf(items[i]);
+      text += path;
     }
     text += end;
     if (text.size() >= 1 << 16) {

@@ -1,5 +1,5 @@
-// The console host's selection as text: the names it reads with --selected
-// before the command, and the names it prints when the plug-in has the panel
+// The console host's selection as text: the paths it reads with --selected
+// before the command, and the paths it prints when the plug-in has the panel
 // redrawn.
 #pragma once
 
@@ -16,10 +16,13 @@
 
 namespace marlit::console {
 
-// Marks (PPIF_SELECTED) the items whose names appear in `text`, names
-// separated by `separator`; empty names and names not on the panel are
-// ignored. `items` must be sorted by name in byte order.
-void MarkListedNames(std::string_view text, char separator, std::span<PluginPanelItem> items);
+// Marks (PPIF_SELECTED) the items whose paths appear in `text`, one path
+// between each two `separator`s: a path below the listed directory, or that
+// path after `shown` (what the output puts before each path). Empty lines are
+// ignored. Returns the number of the other lines that name no item. `items`
+// and `parents` are a panel and its path table in tree order.
+size_t MarkListedPaths(std::string_view text, char separator, std::string_view shown,
+                       std::span<PluginPanelItem> items, std::span<const uint32_t> parents);
 
 // Reads a whole file ("-": standard input) into `text`. Returns false with a
 // one-line reason in `error`.
@@ -29,13 +32,14 @@ bool ReadWholeFile(const std::string& path, std::string& text, std::string& erro
 std::string AttributeLetters(uint32_t attributes);
 
 // One line of -l without its end: size, local date and time of the last
-// write, attributes, name. The date and time are the very ones the date and
-// time criteria test, through the same zone view.
-std::string LongLine(const PluginPanelItem& item, LocalZone& zone);
+// write, attributes, and the path as printed. The date and time are the very
+// ones the date and time criteria test, through the same zone view.
+std::string LongLine(const PluginPanelItem& item, LocalZone& zone, std::string_view path);
 
-// Prints the marked items in panel order, as the options ask. Returns how
-// many were printed.
+// Prints the paths of the marked items in panel order, each after `shown`,
+// as the options ask. Returns how many were printed.
 size_t WriteSelection(std::FILE* out, std::span<const PluginPanelItem> items,
-                      const std::vector<uint8_t>& marks, const ConsoleOptions& options);
+                      std::span<const uint32_t> parents, const std::vector<uint8_t>& marks,
+                      std::string_view shown, const ConsoleOptions& options);
 
 }  // namespace marlit::console

@@ -152,7 +152,8 @@ int MARLIT_WINAPI ConsoleControl(HANDLE plugin, int command, void* param) {
     case FCTL_REDRAWPANEL:
       ++session->Redraws;
       session->LastDrawnCount =
-          WriteSelection(session->Out, session->Items, session->Selected, *session->Options);
+          WriteSelection(session->Out, session->Items, session->Parents, session->Selected,
+                         session->Shown, *session->Options);
       return 1;
     default:
       return 0;

@@ -32,6 +32,8 @@ struct ConsoleSession {
   std::string HistoryFile;              // likewise
   std::string CurDir;                   // the listed directory, absolute
   PanelItems Items;                     // the panel, lent to the plug-in
+  PathTable Parents;                    // where each item lies (empty: all in CurDir)
+  std::string Shown;                    // what each printed path begins with
   std::vector<uint8_t> Selected;        // the host's marks, one per item
   std::vector<PluginPanelItem> Marked;  // copies of the marked items, for PanelInfo,
                                         // unless all are marked

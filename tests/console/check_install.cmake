@@ -32,19 +32,19 @@ function(run_installed program expect_out expect_err)
     COMMAND ${CMAKE_COMMAND} -E env LANG=C LC_ALL= LC_MESSAGES= MARLIT_REGISTRY=${WORK}/store.reg
       ${program} --explain --size 50k.. ${WORK}/panel
     RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
-  if(NOT status EQUAL 0 OR NOT out STREQUAL "big.log\n" OR NOT err MATCHES "${expect_err}")
+  if(NOT status EQUAL 0 OR NOT out STREQUAL "${expect_out}" OR NOT err MATCHES "${expect_err}")
     message(FATAL_ERROR "${program}: status ${status}\nout: ${out}\nerr: ${err}")
   endif()
 endfunction()
 
 # Found: --explain tells the reading, and no warning names a missing file.
 set(told "^marlit: mask: every name\nmarlit: size: from 51,200 bytes, no upper bound\n")
-run_installed(${prefix}/bin/marlit "big.log\n" "${told}marlit: date: any\n[^\n]*\n[^\n]*\n[^\n]*\n$")
+run_installed(${prefix}/bin/marlit "${WORK}/panel/big.log\n" "${told}marlit: date: any\n[^\n]*\n[^\n]*\n[^\n]*\n$")
 # The tree moved whole still works.
 file(RENAME ${prefix} ${WORK}/moved)
-run_installed(${WORK}/moved/bin/marlit "big.log\n" "${told}")
+run_installed(${WORK}/moved/bin/marlit "${WORK}/panel/big.log\n" "${told}")
 # Without its language files the run goes on, and the missing file is named.
 file(RENAME ${WORK}/moved/${DATA_DIR} ${WORK}/data-away)
-run_installed(${WORK}/moved/bin/marlit "big.log\n"
+run_installed(${WORK}/moved/bin/marlit "${WORK}/panel/big.log\n"
   "warning: cannot open ${WORK}/moved/${DATA_DIR}/marlit_eng.lng: No such file")
 file(REMOVE_RECURSE ${WORK})

@@ -122,10 +122,13 @@ class ListingFaults : public ::testing::TestWithParam<bool> {
   // The listing while entries change; the items by name.
   std::map<std::string, PluginPanelItem> ListChanging(int& problems) {
     marlit::console::PanelItems items;
+    marlit::console::PathTable parents;
+    marlit::console::ListingRequest request;
+    request.Directory = Dir.c_str();
     std::string error;
     problems = 0;
     g_changing = true;
-    const bool listed = marlit::console::ListDirectory(Dir.c_str(), items, problems, error);
+    const bool listed = marlit::console::ListTree(request, items, parents, problems, error);
     g_changing = false;
     EXPECT_TRUE(listed) << error;
     std::map<std::string, PluginPanelItem> byName;

@@ -67,6 +67,21 @@ TEST(CommandLine, KeepsTheLastActionAndTakesEmptyTexts) {
   EXPECT_EQ(o.ClearFirst.value_or(true), false);
 }
 
+TEST(CommandLine, TakesTheTreeOptions) {
+  ConsoleOptions o;
+  std::string error;
+  ASSERT_TRUE(Parse({}, o, error));
+  EXPECT_FALSE(o.DirectoryGiven || o.Recursive || o.FollowLinks || o.SameDevice);
+  EXPECT_EQ(o.MaxDepth, 0u);
+  ASSERT_TRUE(
+      Parse({"-rL", "--max-depth", "3", "--skip", ".git", "--skip=a,b", "--xdev", "."}, o, error))
+      << error;
+  EXPECT_TRUE(o.DirectoryGiven && o.Recursive && o.FollowLinks && o.SameDevice);
+  EXPECT_EQ(o.MaxDepth, 3u);
+  EXPECT_EQ(o.Skip, (std::vector<std::string>{".git", "a,b"}));
+  EXPECT_EQ(o.Directory, ".");
+}
+
 TEST(CommandLine, AddsAttributeListsUpAndKeepsTheLastStart) {
   ConsoleOptions o;
   std::string error;
@@ -125,17 +140,20 @@ TEST_P(BadCommandLines, AreRefusedWithAReason) {
   EXPECT_EQ(error.find('\n'), std::string::npos);
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, BadCommandLines,
-                         ::testing::Values(BadLine{{"--colour"}, "unknown option '--colour'"},
-                                           BadLine{{"-x"}, "unknown option '-x'"},
-                                           BadLine{{"-0z"}, "unknown option '-z'"},
-                                           BadLine{{"--mask"}, "'--mask' needs a value"},
-                                           BadLine{{"--last=1"}, "'--last' takes no value"},
-                                           BadLine{{"--include", "a,x"}, "unknown attribute 'x'"},
-                                           BadLine{{"--exclude=archive,ro"},
-                                                   "unknown attribute 'ro'"},
-                                           BadLine{{"a", "b"}, "more than one directory"}),
-                         RowName());
+INSTANTIATE_TEST_SUITE_P(
+    Cases, BadCommandLines,
+    ::testing::Values(BadLine{{"--colour"}, "unknown option '--colour'"},
+                      BadLine{{"-x"}, "unknown option '-x'"},
+                      BadLine{{"-0z"}, "unknown option '-z'"},
+                      BadLine{{"--mask"}, "'--mask' needs a value"},
+                      BadLine{{"--last=1"}, "'--last' takes no value"},
+                      BadLine{{"--include", "a,x"}, "unknown attribute 'x'"},
+                      BadLine{{"--exclude=archive,ro"}, "unknown attribute 'ro'"},
+                      BadLine{{"a", "b"}, "more than one directory"},
+                      BadLine{{"--max-depth", ""}, "not a whole number"},
+                      BadLine{{"--max-depth=-1"}, "not a whole number"},
+                      BadLine{{"--max-depth=4294967295"}, "not a whole number"}),
+    RowName());
 
 // A criterion text is never refused: what the dialog field cannot hold is cut,
 // and the person is told in one line.

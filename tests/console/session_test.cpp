@@ -216,19 +216,54 @@ TEST(StartupInfo, OffersTheFourServicesAndTheRootKey) {
   EXPECT_TRUE(info.Menu == nullptr && info.Message == nullptr && info.Viewer == nullptr);
 }
 
-TEST(ListedNames, MarkTheNamedItemsOnly) {
-  std::vector<PluginPanelItem> items = {Item(".a"), Item("B"), Item("a"), Item("a b"),
-                                        Item("b\xFF")};
-  MarkListedNames("a\n\nzz\nb\xFF\nB\nA\n", '\n', items);
+std::string Marks(const std::vector<PluginPanelItem>& items) {
   std::string marked;
   for (const PluginPanelItem& item : items) {
     marked += (uint32_t{item.Flags} & PPIF_SELECTED) != 0 ? '1' : '0';
   }
-  EXPECT_EQ(marked, "01101");
-  MarkListedNames(std::string("a b\0.a", 6), '\0', items);
+  return marked;
+}
+
+TEST(ListedNames, MarkTheNamedItemsOnly) {
+  std::vector<PluginPanelItem> items = {Item(".a"), Item("B"), Item("a"), Item("a b"),
+                                        Item("b\xFF")};
+  EXPECT_EQ(MarkListedPaths("a\n\nzz\nb\xFF\nB\nA\n", '\n', "", items, {}), 2u);
+  EXPECT_EQ(Marks(items), "01101");
+  EXPECT_EQ(MarkListedPaths(std::string("a b\0.a", 6), '\0', "", items, {}), 0u);
   EXPECT_NE(uint32_t{items[0].Flags} & PPIF_SELECTED, 0u);
   EXPECT_NE(uint32_t{items[3].Flags} & PPIF_SELECTED, 0u);
 }
+
+// A tree in panel order: a, a/x, a/y, a-b, b, b/c.
+std::vector<PluginPanelItem> TreeItems() {
+  return {Item("a", S_IFDIR | 0755), Item("x"), Item("y"), Item("a-b"),
+          Item("b", S_IFDIR | 0755), Item("c")};
+}
+const std::vector<uint32_t> kTreeParents = {kNoParent, 0, 0, kNoParent, kNoParent, 4};
+
+struct ListedPathsCase {
+  const char* Text;  // lines of --selected, read with "D/" printed before each path
+  const char* Marks;
+  size_t Unnamed;
+};
+
+std::string RowLabel(const ListedPathsCase& c) { return Label(c.Text); }
+
+class ListedPaths : public ::testing::TestWithParam<ListedPathsCase> {};
+
+TEST_P(ListedPaths, MarkTheItemsOfATree) {
+  std::vector<PluginPanelItem> items = TreeItems();
+  EXPECT_EQ(MarkListedPaths(GetParam().Text, '\n', "D/", items, kTreeParents), GetParam().Unnamed);
+  EXPECT_EQ(Marks(items), GetParam().Marks);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Forms, ListedPaths,
+    ::testing::Values(ListedPathsCase{"D/a/y\nb/c\nD/a-b\n", "001101", 0},    // with and without D/
+                      ListedPathsCase{"b/c\na\nb/c\na/x\nD/b", "110011", 0},  // any order, twice
+                      ListedPathsCase{"x\na/\n/a\nD/\nD\na//x\nd/a\n", "000000", 7},
+                      ListedPathsCase{"\n\nD/a/x\n\nzz/c\nb/c/d\n", "010000", 2}),
+    RowName());
 
 struct LettersCase {
   uint32_t Attributes;
@@ -259,9 +294,9 @@ TEST(LongLines, ShowSizeLocalTimeAttributesAndName) {
   setenv("TZ", "Etc/GMT-2", 1);
   tzset();
   LocalZone zone = OpenLocalZone(kSystemTime, 2);
-  EXPECT_EQ(LongLine(Item("a.txt", S_IFREG | 0444, 1234, 1'709'287'200), zone),
+  EXPECT_EQ(LongLine(Item("a.txt", S_IFREG | 0444, 1234, 1'709'287'200), zone, "a.txt"),
             "        1234 2024-03-01 12:00:00 ar---- a.txt");
-  EXPECT_EQ(LongLine(Item(".d", S_IFDIR | 0755, 4096, 0), zone),
+  EXPECT_EQ(LongLine(Item(".d", S_IFDIR | 0755, 4096, 0), zone, ".d"),
             "           0 1970-01-01 02:00:00 --h-d- .d");
 }
 
@@ -285,7 +320,7 @@ TEST(LongLines, ShowTheZoneRulesOfEachStamp) {
     setenv("TZ", r.Zone, 1);
     tzset();
     LocalZone zone = OpenLocalZone(kSystemTime, 1);
-    EXPECT_EQ(LongLine(Item("f", S_IFREG | 0644, 1, r.Seconds), zone),
+    EXPECT_EQ(LongLine(Item("f", S_IFREG | 0644, 1, r.Seconds), zone, "f"),
               std::string("           1 ") + r.When + " a----- f")
         << r.Zone << ' ' << r.Seconds;
   }
@@ -296,13 +331,23 @@ TEST(Output, PrintsMarkedNamesInPanelOrder) {
   ConsoleOptions options;
   std::FILE* out = std::tmpfile();
   ASSERT_NE(out, nullptr);
-  EXPECT_EQ(WriteSelection(out, items, {1, 0, 1}, options), 2u);
+  EXPECT_EQ(WriteSelection(out, items, {}, {1, 0, 1}, "", options), 2u);
   EXPECT_EQ(Contents(out), "a\nc\n");
   options.NullSeparated = true;
   std::fclose(out);
   out = std::tmpfile();
-  EXPECT_EQ(WriteSelection(out, items, {0, 1, 1}, options), 2u);
+  EXPECT_EQ(WriteSelection(out, items, {}, {0, 1, 1}, "", options), 2u);
   EXPECT_EQ(Contents(out), std::string("b\0c\0", 4));
+  std::fclose(out);
+}
+
+TEST(Output, PrintsPathsOfATreeAfterTheDirectory) {
+  const std::vector<PluginPanelItem> items = TreeItems();
+  ConsoleOptions options;
+  std::FILE* out = std::tmpfile();
+  ASSERT_NE(out, nullptr);
+  EXPECT_EQ(WriteSelection(out, items, kTreeParents, {1, 0, 1, 1, 0, 1}, "/d/", options), 4u);
+  EXPECT_EQ(Contents(out), "/d/a\n/d/a/y\n/d/a-b\n/d/b/c\n");
   std::fclose(out);
 }
 

@@ -29,7 +29,7 @@ _marlit()
             compopt -o filenames 2>/dev/null
             return
             ;;
-        --mask|--size|--date|--time)
+        --mask|--size|--date|--time|--skip|--max-depth)
             return
             ;;
     esac
@@ -38,7 +38,8 @@ _marlit()
         COMPREPLY=($(compgen -W '--mask --size --date --time --include --exclude
             --select --deselect --invert --clear-first --no-clear-first --last
             --reset --interactive --explain --quiet --selected --null --long
-            --plugin --help --version -i -q -0 -l -h' -- "$cur"))
+            --plugin --help --version --recursive --max-depth --skip --follow
+            --xdev -i -q -0 -l -h -r -L' -- "$cur"))
         return
     fi
     COMPREPLY=($(compgen -d -- "$cur"))

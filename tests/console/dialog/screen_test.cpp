@@ -427,7 +427,7 @@ TEST_F(Screen, AConfirmPrintsTheSelectedNames) {
   ASSERT_TRUE(WaitFor([&] { return At(3, 5, 6) == "*.log "; }, "the typed mask"));
   Keys({"Enter"});
   EXPECT_EQ(WaitForExit(), 0) << Err();
-  EXPECT_EQ(Out(), "b.log\nc.log\n");
+  EXPECT_EQ(Out(), (Dir / "b.log").string() + "\n" + (Dir / "c.log").string() + "\n");
   EXPECT_NE(ReadFile(Store).find("\"Mask\"=\"*.log\""), std::string::npos) << ReadFile(Store);
   // The screen is gone: the shell's screen is back.
   EXPECT_EQ(Tmux({"display-message", "-p", "#{alternate_on}"}), "0\n");
@@ -447,7 +447,7 @@ TEST_F(Screen, TheOptionsGiveTheStartingValues) {
   ASSERT_TRUE(WaitFor([&] { return At(5, 5, 3) == "(\u2022)"; }, "select picked"));
   Keys({"Enter"});
   EXPECT_EQ(WaitForExit(), 0) << Err();
-  EXPECT_EQ(Out(), "d.c\n");  // a.txt is 5 bytes
+  EXPECT_EQ(Out(), (Dir / "d.c").string() + "\n");  // a.txt is 5 bytes
 }
 
 TEST_F(Screen, AResetRestoresTheDefaultsAndACancelKeepsTheStore) {
@@ -521,7 +521,7 @@ TEST_F(Screen, ConfirmedTextsAreOfferedByTheHistory) {
                       "the entry in the field"));
   Keys({"Enter"});
   EXPECT_EQ(WaitForExit(), 0) << Err();
-  EXPECT_EQ(Out(), "a.txt\n");
+  EXPECT_EQ(Out(), (Dir / "a.txt").string() + "\n");
 }
 
 TEST_F(Screen, F1ShowsTheHelpTopic) {
