@@ -90,6 +90,11 @@ struct ListingRequest {
   // printed at once.
   void (*Tell)(const std::string& line) = nullptr;
   uint64_t MaxEntries = 0;  // 0: as many as memory holds
+  // Files, devices and the like are listed with their names and types alone
+  // (size and write time 0, taken as writable and not compressed) until
+  // DescribeListed reads them: a run that selects by name never needs the
+  // rest of what it does not select.
+  bool NamesOnly = false;
 };
 
 // Lists the entries below a directory (not the directory itself) in tree
@@ -99,8 +104,19 @@ struct ListingRequest {
 // a directory below that cannot be read, get a message (through Tell) and
 // count in `problems`. Returns false, with a one-line reason in `error`, when
 // the directory cannot be read at all or its tree does not fit in memory.
+// With NamesOnly, the walk is kept in `kept` for DescribeListed.
 bool ListTree(const ListingRequest& request, PanelItems& items, PathTable& parents, int& problems,
-              std::string& error);
+              std::string& error, WalkedTree* kept = nullptr);
+
+// Reads the facts of the entries a NamesOnly listing left undescribed whose
+// names `mask` matches (every one when it is null) into their items, in
+// place. An entry gone meanwhile is marked in `gone` (one byte per item, made
+// on the first call); so is one that cannot be described, with a message
+// that counts in `problems`, as does a directory that cannot be opened again
+// (one message for it).
+void DescribeListed(const ListingRequest& request, const WalkedTree& tree, const std::string* mask,
+                    PanelItems& items, const PathTable& parents, std::vector<uint8_t>& gone,
+                    int& problems);
 
 // Appends the path of item `index` below the listed directory: the names of
 // the directories it lies in and its own, joined by '/'.

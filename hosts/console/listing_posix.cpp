@@ -13,6 +13,8 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <mutex>
+#include <set>
 
 #include "console/listing.h"
 #include "console/wildcard.h"
@@ -94,6 +96,15 @@ void PlaceItem(void* context, const WalkEntry& entry, uint32_t at, uint32_t pare
   panel.Parents[at] = parent;
 }
 
+// A message for standard error, through the request's Tell.
+void Tell(const ListingRequest& request, const std::string& line) {
+  if (request.Tell != nullptr) {
+    request.Tell(line);
+  } else {
+    std::fprintf(stderr, "marlit: %s\n", line.c_str());
+  }
+}
+
 // The warnings of a walk, in tree order, with the paths as printed.
 struct Warner {
   const ListingRequest* Request = nullptr;
@@ -115,11 +126,7 @@ WalkAnswer WarnOf(void* context, const WalkEntry& entry) {
     }
     line += entry.Name;
     line += ": " + what;
-    if (w.Request->Tell != nullptr) {
-      w.Request->Tell(line);
-    } else {
-      std::fprintf(stderr, "marlit: %s\n", line.c_str());
-    }
+    Tell(*w.Request, line);
   };
   if (entry.State == EntryState::Failed) {
     warn("", entry.Error == ENAMETOOLONG ? std::string("name longer than 259 bytes, left out")
@@ -138,6 +145,33 @@ WalkAnswer WarnOf(void* context, const WalkEntry& entry) {
     warn("warning: ", "leads back to a directory above it, not walked into (a file system loop)");
   }
   return WalkAnswer::Continue;
+}
+
+// Entries described after the listing: the facts go straight into their
+// items; what went wrong is kept for messages in tree order.
+struct Describer {
+  const std::string* Mask;
+  PluginPanelItem* Items;
+  uint8_t* Gone;
+  std::mutex Mutex;
+  std::vector<std::pair<uint32_t, WalkEntry>> Troubles;
+};
+
+bool Wanted(void* context, std::string_view name) {
+  const std::string* const mask = static_cast<const Describer*>(context)->Mask;
+  return mask == nullptr || MatchMask(*mask, name);
+}
+
+void PlaceDescribed(void* context, const WalkEntry& entry, uint32_t at) {
+  Describer& d = *static_cast<Describer*>(context);
+  if (entry.State == EntryState::Listed) {
+    FillZeroItem(entry.Name, entry.Facts, d.Items[at]);
+    return;
+  }
+  d.Gone[at] = 1;
+  if (entry.State == EntryState::Vanished) return;
+  std::lock_guard<std::mutex> lock(d.Mutex);
+  d.Troubles.emplace_back(at, entry);
 }
 
 // The first number of a "Key: number kB" line of a /proc file, in bytes.
@@ -231,7 +265,7 @@ void FillZeroItem(std::string_view name, const EntryFacts& facts, PluginPanelIte
 }
 
 bool ListTree(const ListingRequest& request, PanelItems& items, PathTable& parents, int& problems,
-              std::string& error) {
+              std::string& error, WalkedTree* kept) {
   WalkContext context{&request, StatusLine{&request.Shown, false}};
   WalkArgs args;
   args.Root = request.Directory;
@@ -242,6 +276,7 @@ bool ListTree(const ListingRequest& request, PanelItems& items, PathTable& paren
   args.Enter = request.Skip.empty() ? nullptr : EnterUnlessSkipped;
   args.Progress = request.Progress ? ReportProgress : nullptr;
   args.Context = &context;
+  args.NamesOnly = request.NamesOnly;
   WalkedTree tree;
   const WalkStatus status = WalkTree(args, tree, error);
   if (context.Status.Drawn) std::fputs("\r\033[K", stderr);
@@ -276,7 +311,41 @@ bool ListTree(const ListingRequest& request, PanelItems& items, PathTable& paren
     VisitTree(tree, WarnOf, &warner);
     problems += warner.Problems;
   }
+  if (kept != nullptr && request.NamesOnly) *kept = std::move(tree);
   return true;
+}
+
+void DescribeListed(const ListingRequest& request, const WalkedTree& tree, const std::string* mask,
+                    PanelItems& items, const PathTable& parents, std::vector<uint8_t>& gone,
+                    int& problems) {
+  if (gone.size() != items.size()) gone.assign(items.size(), 0);
+  Describer describer{mask, items.data(), gone.data(), {}, {}};
+  WalkArgs args;
+  args.Root = request.Directory;
+  args.Flags = request.Flags;
+  DescribeNamed(tree, args, Wanted, PlaceDescribed, &describer);
+  std::sort(describer.Troubles.begin(), describer.Troubles.end(),
+            [](const auto& a, const auto& b) { return a.first < b.first; });
+  std::set<uint32_t> told;  // directories that could not be read
+  for (const auto& [at, entry] : describer.Troubles) {
+    std::string line = request.Shown;
+    if (entry.State == EntryState::Unreadable) {
+      // One message for the directory, whatever it held.
+      const uint32_t directory = parents[at];
+      if (!told.insert(directory).second) continue;
+      if (directory == kNoParent) {
+        line = request.Directory;
+      } else {
+        AppendPath(line, items, parents, directory);
+      }
+      line += std::string(": cannot read directory: ") + std::strerror(entry.Error);
+    } else {
+      AppendPath(line, items, parents, at);
+      line += std::string(": left out: ") + std::strerror(entry.Error);
+    }
+    Tell(request, line);
+    ++problems;
+  }
 }
 
 void AppendPath(std::string& out, std::span<const PluginPanelItem> items,

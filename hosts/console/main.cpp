@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <new>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "console/dialog/history.h"
@@ -21,6 +22,9 @@
 #include "console/selection_io.h"
 #include "console/session.h"
 #include "console/store_check.h"
+#include "engine/criteria.h"
+#include "engine/selection.h"
+#include "platform/text.h"
 
 namespace {
 
@@ -76,8 +80,57 @@ bool ConfirmedValues(const ConsoleSession& session, DialogResult& result) {
   return true;
 }
 
-// At the confirm, before the plug-in acts: how its criteria will be read.
-void ReportCriteria(const ConsoleSession& session) {
+// The listing, kept until the confirm completes the panel.
+struct Listed {
+  const ListingRequest* Request = nullptr;
+  WalkedTree Tree;
+  int Problems = 0;
+};
+Listed g_listed;
+
+std::string_view WholeText(const char (&text)[kDialogTextSize]) {
+  return std::string_view(text, BoundedLength(text, sizeof text));
+}
+
+// Whether the plug-in will look at more than the names and types of the
+// items whose names its mask matches: a size, date or time criterion, or an
+// attribute that only the file's description gives (read-only, compressed;
+// the other four come from the name and the type).
+bool CriteriaNeedFacts(const DialogResult& result) {
+  SelectionCriteria criteria{};
+  ParseCriteria(WholeText(result.SizeText), WholeText(result.DateText), WholeText(result.TimeText),
+                kSystemTime, criteria);
+  if (criteria.SizeKind != RangeKind::None || criteria.DateKind != RangeKind::None ||
+      criteria.TimeKind != RangeKind::None) {
+    return true;
+  }
+  uint32_t described = 0;
+  for (int bit = 0; bit < kAttributeCount; ++bit) {
+    if ((kAttributeMasks[bit] & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_COMPRESSED)) != 0) {
+      described |= 1u << bit;
+    }
+  }
+  return ((result.Values.InAttr | result.Values.ExAttr) & described) != 0;
+}
+
+// At the confirm, before the plug-in acts: describes the entries that the
+// selection or -l will look at. An item passes only if the mask matches its
+// name (the plug-in tests the mask first), so only those are described;
+// items marked by --selected may stay selected whatever their names, so -l
+// with --selected describes them all.
+void CompletePanel(ConsoleSession& session, const DialogResult& result) {
+  if (g_listed.Request == nullptr) return;
+  if (!session.Options->LongFormat && !CriteriaNeedFacts(result)) return;
+  const std::string mask(WholeText(result.Mask));
+  const bool every = session.Options->LongFormat && session.Options->SelectedFile.has_value();
+  DescribeListed(*g_listed.Request, g_listed.Tree, every ? nullptr : &mask, session.Items,
+                 session.Parents, session.Gone, g_listed.Problems);
+  g_listed.Tree = WalkedTree();
+}
+
+// At the confirm, before the plug-in acts: how its criteria will be read,
+// and the panel completed for them.
+void OnConfirm(ConsoleSession& session) {
   DialogResult result;
   if (!ConfirmedValues(session, result)) return;
   const CriteriaReading reading = ReadCriteria(result, kSystemTime);
@@ -85,6 +138,7 @@ void ReportCriteria(const ConsoleSession& session) {
     for (const std::string& line : reading.Lines) Note(line);
   }
   for (const std::string& warning : reading.Warnings) Warn(warning);
+  CompletePanel(session, result);
 }
 
 std::string AbsolutePath(const std::string& path) {
@@ -128,7 +182,7 @@ int Run(int argc, const char* const* argv) {
   ConsoleSession session;
   session.Options = &options;
   session.Shown = ShownPrefix(options);
-  int problems = 0;
+  int& problems = g_listed.Problems;
   ListingRequest request;
   request.Directory = options.Directory.c_str();
   request.Shown = session.Shown;
@@ -139,7 +193,11 @@ int Run(int argc, const char* const* argv) {
   request.Progress = isatty(STDERR_FILENO) == 1 && !options.Quiet;
   request.Quiet = options.Quiet;
   request.Tell = Note;
-  if (!ListTree(request, session.Items, session.Parents, problems, error)) return Fail(error);
+  request.NamesOnly = true;
+  if (!ListTree(request, session.Items, session.Parents, problems, error, &g_listed.Tree)) {
+    return Fail(error);
+  }
+  g_listed.Request = &request;
   session.CurDir = AbsolutePath(options.Directory);
   if (options.SelectedFile) {
     std::string listed;
@@ -156,7 +214,7 @@ int Run(int argc, const char* const* argv) {
     Warn(problem + " (the dialog shows message numbers instead of its texts)");
   }
   session.Message = MessageText;
-  session.OnConfirm = ReportCriteria;
+  session.OnConfirm = OnConfirm;
   const bool russian = LocaleIsRussian();
   session.HelpFile = places.Data + (russian ? "/marlit_rus.hlp" : "/marlit_eng.hlp");
   session.HelpInCp866 = russian;

@@ -64,7 +64,8 @@ void SetSelection(ConsoleSession& session, const PanelInfo& info) {
   for (size_t i = 0; i < count; ++i) {
     const uint32_t flags = info.PanelItems[i].Flags;
     session.Items[i].Flags = flags;
-    session.Selected[i] = (flags & PPIF_SELECTED) != 0 ? 1 : 0;
+    const bool gone = !session.Gone.empty() && session.Gone[i] != 0;
+    session.Selected[i] = (flags & PPIF_SELECTED) != 0 && !gone ? 1 : 0;
   }
 }
 

@@ -35,12 +35,15 @@ struct ConsoleSession {
   PathTable Parents;                    // where each item lies (empty: all in CurDir)
   std::string Shown;                    // what each printed path begins with
   std::vector<uint8_t> Selected;        // the host's marks, one per item
+  std::vector<uint8_t> Gone;            // items found gone since the listing (empty: none);
+                                        // never printed as selected
   std::vector<PluginPanelItem> Marked;  // copies of the marked items, for PanelInfo,
                                         // unless all are marked
   // The selection dialog's items as they were confirmed; empty until then.
   std::vector<FarDialogItem> Confirmed;
-  // Called when the selection dialog is confirmed, before the plug-in acts.
-  void (*OnConfirm)(const ConsoleSession& session) = nullptr;
+  // Called when the selection dialog is confirmed, before the plug-in acts:
+  // the panel may still be completed then.
+  void (*OnConfirm)(ConsoleSession& session) = nullptr;
   int DialogRounds = 0;
   int Redraws = 0;
   size_t LastDrawnCount = 0;  // names printed by the last redraw

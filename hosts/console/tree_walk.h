@@ -36,6 +36,7 @@ enum class EntryState : uint8_t {
   Unreadable,  // a directory that could not be read; Error says why
   Loop,        // a directory already on its own path (through a link): not walked
   Failed,      // could not be described (no facts); Error says why
+  Named,       // left undescribed (WalkArgs::NamesOnly): its facts hold its type alone
 };
 
 struct WalkEntry {
@@ -61,6 +62,11 @@ struct WalkArgs {
   size_t Threads = 0;                // 0: one per processor (eight at most)
   uint64_t MaxEntries = UINT64_MAX;  // more than this: the walk stops as TooLarge
   size_t MaxName = SIZE_MAX;         // a longer name fails with ENAMETOOLONG, and is not walked
+  // Entries that the directory says are neither directories nor symbolic
+  // links are not described (Named): DescribeNamed reads the facts of those
+  // that turn out to be wanted. Directories and links are always described,
+  // since the walk needs to know where they lead.
+  bool NamesOnly = false;
   // Asked, on any of the walk's threads, for each directory the walk would go
   // into: Prune lists it without its entries, Stop ends the walk. Null: go in.
   WalkAnswer (*Enter)(void* context, const WalkEntry& directory) = nullptr;
@@ -107,5 +113,16 @@ void VisitTree(const WalkedTree& tree, WalkAnswer (*visit)(void* context, const 
 void LayOutTree(const WalkedTree& tree,
                 void (*place)(void* context, const WalkEntry& entry, uint32_t at, uint32_t parent),
                 void* context);
+
+// Describes the Named entries of a walked tree that `wanted` accepts (by
+// name; asked on several threads at once) and hands each to `place`, with
+// its position in tree order: Listed with its facts, Vanished when it is
+// gone, Failed when it cannot be described, Unreadable when its directory
+// cannot be opened again (Error says why in both). Each directory is opened
+// again by its path below args.Root, with the walk's Follow flag.
+void DescribeNamed(const WalkedTree& tree, const WalkArgs& args,
+                   bool (*wanted)(void* context, std::string_view name),
+                   void (*place)(void* context, const WalkEntry& entry, uint32_t at),
+                   void* context);
 
 }  // namespace marlit::console

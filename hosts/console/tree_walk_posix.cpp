@@ -389,12 +389,26 @@ EntryState WalkInto(WalkState& s, Directory& d, uint32_t slot, const EntryFacts&
   return EntryState::Walked;
 }
 
+// Whether a NamesOnly walk describes an entry of this d_type: a directory or
+// a link may lead further, and an unknown type may be either.
+bool NeedsDescription(uint8_t type) {
+  return type == DT_DIR || type == DT_LNK || type == DT_UNKNOWN;
+}
+
+// An entry's facts: a Named entry has its type alone, and a directory that
+// holds no entry to describe keeps no facts at all.
+EntryFacts FactsOf(const Directory& d, uint32_t slot) {
+  if (d.Entries[slot].State == EntryState::Named || d.Facts.empty()) {
+    return EntryFacts{DTTOIF(d.Entries[slot].Type), 0, 0, 0, false};
+  }
+  return d.Facts[slot];
+}
+
 // Describes entries [begin, end) of `d` and finds the directories to walk.
 void DescribeBlock(WalkState& s, Directory& d, uint32_t begin, uint32_t end, JobOutput& out) {
   for (uint32_t i = begin; i < end && !s.Stopping; ++i) {
     NameRecord& entry = d.Entries[i];
     const char* const name = d.Names.data() + entry.Offset;
-    EntryFacts& facts = d.Facts[i];
     Identity id{};
     bool isLink = false;
     if (entry.Length > s.Args->MaxName) {
@@ -402,6 +416,11 @@ void DescribeBlock(WalkState& s, Directory& d, uint32_t begin, uint32_t end, Job
       out.Failures.emplace_back(i, ENAMETOOLONG);
       continue;
     }
+    if (s.Args->NamesOnly && !NeedsDescription(entry.Type)) {
+      entry.State = EntryState::Named;
+      continue;
+    }
+    EntryFacts& facts = d.Facts[i];
     const Described described = DescribeEntry(d.Fd, name, entry.Type, facts, id, isLink);
     if (described == Described::Vanished) continue;
     if (described == Described::Denied) {
@@ -485,7 +504,11 @@ void ReadDirectory(WalkState& s, Directory& d, char* buffer, JobOutput& out) {
     return;
   }
   SortNames(d);
-  d.Facts.resize(count);
+  if (!s.Args->NamesOnly ||
+      std::any_of(d.Entries.begin(), d.Entries.end(),
+                  [](const NameRecord& e) { return NeedsDescription(e.Type); })) {
+    d.Facts.resize(count);
+  }
   d.Fd = fd;
   d.KeepFd = fd == s.RootFd || s.KeptFds.fetch_add(1) < s.KeptFdBudget;
   if (!d.KeepFd) s.KeptFds.fetch_sub(1);
@@ -680,8 +703,8 @@ void PlaceEntries(const WalkedTree& tree, std::atomic<size_t>& next,
         const Directory* child = ChildAt(d, i, cursor);
         const NameRecord& record = d.Entries[i];
         if (!HasFacts(record.State)) continue;
-        WalkEntry entry{std::string_view(d.Names.data() + record.Offset, record.Length), d.Facts[i],
-                        d.Depth, record.State, 0};
+        WalkEntry entry{std::string_view(d.Names.data() + record.Offset, record.Length),
+                        FactsOf(d, i), d.Depth, record.State, 0};
         if (child != nullptr && child->Error != 0) {
           entry.State = EntryState::Unreadable;
           entry.Error = child->Error;
@@ -691,6 +714,109 @@ void PlaceEntries(const WalkedTree& tree, std::atomic<size_t>& next,
       }
     }
   }
+}
+
+// A block of a directory's entries for DescribeNamed, with where in tree
+// order its first entry lies and where its directories begin in Children.
+struct NamedJob {
+  const Directory* Dir;
+  uint32_t Begin;
+  uint32_t End;
+  uint64_t At;
+  size_t Child;
+};
+
+struct NamedState {
+  const WalkedTree* Tree;
+  int RootFd;
+  int RootError;
+  bool Follow;
+  bool (*Wanted)(void*, std::string_view);
+  void (*Place)(void*, const WalkEntry&, uint32_t);
+  void* Context;
+};
+
+// The blocks that hold Named entries, in tree order.
+std::vector<NamedJob> NamedJobs(const WalkedTree& tree) {
+  std::vector<NamedJob> jobs;
+  for (const std::unique_ptr<Directory>& d : tree.Directories) {
+    if (d->Hidden) continue;
+    uint64_t at = d->First;
+    size_t cursor = 0;
+    bool named = false;
+    NamedJob job{d.get(), 0, 0, at, 0};
+    for (uint32_t i = 0; i < d->Entries.size(); ++i) {
+      if (i % kBlock == 0) {
+        if (named) jobs.push_back(job);
+        job = NamedJob{d.get(), i, std::min<uint32_t>(i + kBlock, d->Entries.size()), at, cursor};
+        named = false;
+      }
+      const Directory* child = ChildAt(*d, i, cursor);
+      const EntryState state = d->Entries[i].State;
+      if (!HasFacts(state)) continue;
+      named = named || state == EntryState::Named;
+      at += 1 + (child != nullptr && !child->Hidden ? child->Below : 0);
+    }
+    if (named) jobs.push_back(job);
+  }
+  return jobs;
+}
+
+EntryState StateOfOpenError(int error) {
+  return error == ENOENT || error == ENOTDIR || error == ELOOP ? EntryState::Vanished
+                                                               : EntryState::Unreadable;
+}
+
+void DescribeNamedBlock(const NamedState& s, const NamedJob& job) {
+  const Directory& d = *job.Dir;
+  int fd = -1;
+  int openError = 0;
+  bool opened = false;
+  uint64_t at = job.At;
+  size_t cursor = job.Child;
+  for (uint32_t i = job.Begin; i < job.End; ++i) {
+    const Directory* child = ChildAt(d, i, cursor);
+    const NameRecord& record = d.Entries[i];
+    if (!HasFacts(record.State)) continue;
+    const uint64_t here = at;
+    at += 1 + (child != nullptr && !child->Hidden ? child->Below : 0);
+    if (record.State != EntryState::Named) continue;
+    const char* const name = d.Names.data() + record.Offset;
+    WalkEntry entry{std::string_view(name, record.Length), FactsOf(d, i), d.Depth,
+                    EntryState::Listed, 0};
+    if (!s.Wanted(s.Context, entry.Name)) continue;
+    if (!opened) {
+      opened = true;
+      fd = d.Parent == nullptr ? s.RootFd
+           : s.RootFd < 0      ? -1
+                               : OpenBelowRoot(s.RootFd, &d, s.Follow);
+      openError = d.Parent == nullptr ? s.RootError : fd < 0 ? errno : 0;
+    }
+    if (fd < 0) {
+      entry.State = StateOfOpenError(openError);
+      entry.Error = openError;
+    } else {
+      Identity id{};
+      bool isLink = false;
+      switch (DescribeEntry(fd, name, record.Type, entry.Facts, id, isLink)) {
+        case Described::Ok:
+          break;
+        case Described::Vanished:
+          entry.State = EntryState::Vanished;
+          break;
+        case Described::Denied:
+          entry.State = EntryState::Unreadable;
+          entry.Error = EACCES;
+          break;
+        case Described::Failed:
+          entry.State = EntryState::Failed;
+          entry.Error = errno;
+          break;
+      }
+    }
+    s.Place(s.Context, entry, static_cast<uint32_t>(here));
+  }
+  if (fd >= 0 && fd != s.RootFd) close(fd);
 }
 
 // The number of processors this process may run on.
@@ -812,7 +938,7 @@ void VisitTree(const WalkedTree& tree, WalkAnswer (*visit)(void* context, const 
     const uint32_t i = frame.Next++;
     const NameRecord& record = d.Entries[i];
     if (record.State == EntryState::Vanished) continue;
-    WalkEntry entry{std::string_view(d.Names.data() + record.Offset, record.Length), d.Facts[i],
+    WalkEntry entry{std::string_view(d.Names.data() + record.Offset, record.Length), FactsOf(d, i),
                     d.Depth, record.State, 0};
     const Directory* const child = ChildAt(d, i, frame.Child);
     if (child != nullptr && child->Error != 0) {
@@ -829,6 +955,35 @@ void VisitTree(const WalkedTree& tree, WalkAnswer (*visit)(void* context, const 
       stack.push_back(Frame{child, 0, 0, 0});
     }
   }
+}
+
+void DescribeNamed(const WalkedTree& tree, const WalkArgs& args,
+                   bool (*wanted)(void* context, std::string_view name),
+                   void (*place)(void* context, const WalkEntry& entry, uint32_t at),
+                   void* context) {
+  const std::vector<NamedJob> jobs = NamedJobs(tree);
+  if (jobs.empty()) return;
+  NamedState s{&tree, -1, 0, (args.Flags & kWalkFollowLinks) != 0, wanted, place, context};
+  s.RootFd = open(args.Root, O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOCTTY);
+  if (s.RootFd < 0) s.RootError = errno;
+  std::atomic<size_t> next{0};
+  const auto work = [&] {
+    for (size_t k = next.fetch_add(1); k < jobs.size(); k = next.fetch_add(1)) {
+      DescribeNamedBlock(s, jobs[k]);
+    }
+  };
+  std::vector<std::thread> helpers;
+  const size_t threads = std::min(tree.Threads, jobs.size());
+  for (size_t i = 1; i < threads; ++i) {
+    try {
+      helpers.emplace_back(work);
+    } catch (const std::system_error&) {
+      break;  // fewer helpers: the work gets done all the same
+    }
+  }
+  work();
+  for (std::thread& helper : helpers) helper.join();
+  if (s.RootFd >= 0) close(s.RootFd);
 }
 
 }  // namespace marlit::console
