@@ -23,8 +23,9 @@ all see the same warm cache and the same load of a shared machine. It prints
 the median wall time, the median CPU time (user + system, all threads) and the
 median peak memory of each tool, and marlit's wall time over the fastest of
 the others with its goal: 1.0 where the others must stat every entry too, 1.5
-for the mask, which they match on the names alone (marlit describes every
-entry for its panel). --one-core adds marlit bound to one processor
+for the mask, which they match on the names alone (as marlit does now: it
+describes only the entries the mask passes, and only when the criteria look
+further). --one-core adds marlit bound to one processor
 (taskset -c 0), to show what the walk's threads gain.
 
 Output goes to /dev/null; the time zone is UTC for every tool. The generated

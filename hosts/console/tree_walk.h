@@ -36,7 +36,8 @@ enum class EntryState : uint8_t {
   Unreadable,  // a directory that could not be read; Error says why
   Loop,        // a directory already on its own path (through a link): not walked
   Failed,      // could not be described (no facts); Error says why
-  Named,       // left undescribed (WalkArgs::NamesOnly): its facts hold its type alone
+  Named,       // left undescribed (WalkArgs::NamesOnly): its facts hold its type alone,
+               // as writable
 };
 
 struct WalkEntry {

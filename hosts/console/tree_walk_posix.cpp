@@ -395,11 +395,13 @@ bool NeedsDescription(uint8_t type) {
   return type == DT_DIR || type == DT_LNK || type == DT_UNKNOWN;
 }
 
-// An entry's facts: a Named entry has its type alone, and a directory that
+// An entry's facts: a Named entry has its type alone (and the owner's write
+// permission, so that it is not taken as read-only), and a directory that
 // holds no entry to describe keeps no facts at all.
 EntryFacts FactsOf(const Directory& d, uint32_t slot) {
   if (d.Entries[slot].State == EntryState::Named || d.Facts.empty()) {
-    return EntryFacts{DTTOIF(d.Entries[slot].Type), 0, 0, 0, false};
+    return EntryFacts{static_cast<uint32_t>(DTTOIF(d.Entries[slot].Type) | S_IWUSR), 0, 0, 0,
+                      false};
   }
   return d.Facts[slot];
 }

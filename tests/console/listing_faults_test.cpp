@@ -209,6 +209,46 @@ TEST_P(ListingFaults, ManyThreadsSeeEveryChange) {
   EXPECT_EQ(directories, kCount / 10);
 }
 
+// Listed by name, the files are described only when wanted, by the mask:
+// what changed meanwhile shows then, and an entry gone is marked, silently.
+TEST_P(ListingFaults, DescribesByMaskWhatWasListedByName) {
+  for (const char* name : {"vanish.log", "todir.log", "stays.log", "other.txt"}) {
+    MakeEntry(Dir, name);
+  }
+  marlit::console::PanelItems items;
+  marlit::console::PathTable parents;
+  marlit::console::ListingRequest request;
+  request.Directory = Dir.c_str();
+  request.NamesOnly = true;
+  marlit::console::WalkedTree kept;
+  std::string error;
+  int problems = 0;
+  g_changing = true;  // a file described by the listing would change now
+  ASSERT_TRUE(marlit::console::ListTree(request, items, parents, problems, error, &kept));
+  ASSERT_EQ(items.size(), 4u);
+  const std::string mask = "*.log";
+  std::vector<uint8_t> gone;
+  marlit::console::DescribeListed(request, kept, &mask, items, parents, gone, problems);
+  EXPECT_EQ(problems, 0);
+  struct Row {
+    const char* Name;
+    bool Gone;
+    uint32_t Attributes;
+    uint32_t Size;
+  };
+  const Row rows[] = {{"other.txt", false, FILE_ATTRIBUTE_ARCHIVE, 0},  // type alone
+                      {"stays.log", false, FILE_ATTRIBUTE_ARCHIVE, 5},
+                      {"todir.log", false, FILE_ATTRIBUTE_DIRECTORY, 0},
+                      {"vanish.log", true, FILE_ATTRIBUTE_ARCHIVE, 0}};
+  for (size_t i = 0; i < std::size(rows); ++i) {
+    SCOPED_TRACE(rows[i].Name);
+    EXPECT_STREQ(items[i].FindData.cFileName, rows[i].Name);
+    EXPECT_EQ(gone[i] != 0, rows[i].Gone);
+    EXPECT_EQ(Attributes(items[i]), rows[i].Attributes);
+    EXPECT_EQ(Size(items[i]), rows[i].Size);
+  }
+}
+
 // The longest names the file system takes, and names that are no UTF-8:
 // listed byte for byte and matched by the host's wildcard rules as bytes.
 TEST_P(ListingFaults, ListsAndMatchesNamesOfAnyBytesUpTo255) {

@@ -15,6 +15,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -269,6 +270,40 @@ TEST_F(Walk, ListsNamesOfEveryByteInByteOrder) {
   std::string expected = "d\n";
   for (const std::string& n : names) expected += "d/" + n + "\n";  // already in byte order
   EXPECT_EQ(ListInChild(Request()).Text, expected + "problems 0\n");
+}
+
+// A listing by names whose entries are described afterwards shows every
+// item as a listing that describes them as it walks.
+TEST_F(Walk, DescribesLaterWhatItListedByName) {
+  Make(kSample);
+  for (const char* file : {"z.txt", "a/b/f.log", "a/.hidden/h.log"}) {
+    std::FILE* const out = std::fopen((Root / file).c_str(), "w");
+    ASSERT_NE(out, nullptr);
+    std::fputs(file, out);
+    std::fclose(out);
+    ASSERT_EQ(chmod((Root / file).c_str(), file[0] == 'z' ? 0444 : 0644), 0);
+  }
+  PanelItems described, named;
+  PathTable describedParents, namedParents;
+  int problems = 0;
+  std::string error;
+  ASSERT_TRUE(ListTree(Request(), described, describedParents, problems, error)) << error;
+  ListingRequest byName = Request();
+  byName.NamesOnly = true;
+  WalkedTree kept;
+  ASSERT_TRUE(ListTree(byName, named, namedParents, problems, error, &kept)) << error;
+  std::vector<uint8_t> gone;
+  DescribeListed(byName, kept, nullptr, named, namedParents, gone, problems);
+  EXPECT_EQ(problems, 0);
+  EXPECT_EQ(gone, std::vector<uint8_t>(named.size(), 0));
+  EXPECT_EQ(namedParents, describedParents);
+  ASSERT_EQ(named.size(), described.size());
+  for (size_t i = 0; i < named.size(); ++i) {
+    std::string path;
+    AppendPath(path, named, namedParents, i);
+    EXPECT_EQ(std::memcmp(&named[i].FindData, &described[i].FindData, sizeof(HostFindData)), 0)
+        << path;
+  }
 }
 
 TEST_F(Walk, StopsWhenTheTreeOutgrowsMemory) {
