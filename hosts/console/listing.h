@@ -90,10 +90,11 @@ struct ListingRequest {
   // printed at once.
   void (*Tell)(const std::string& line) = nullptr;
   uint64_t MaxEntries = 0;  // 0: as many as memory holds
-  // Files, devices and the like are listed with their names and types alone
-  // (size and write time 0, taken as writable and not compressed) until
-  // DescribeListed reads them: a run that selects by name never needs the
-  // rest of what it does not select.
+  // Entries are listed with their names and the types their directories give
+  // (size and write time 0, taken as writable and not compressed, a link as
+  // a link) until DescribeListed reads them: a run that selects by name never
+  // needs the rest of what it does not select. What the walk itself needs is
+  // still read as it goes (see WalkArgs::NamesOnly).
   bool NamesOnly = false;
 };
 

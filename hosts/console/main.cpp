@@ -92,10 +92,10 @@ std::string_view WholeText(const char (&text)[kDialogTextSize]) {
   return std::string_view(text, BoundedLength(text, sizeof text));
 }
 
-// Whether the plug-in will look at more than the names and types of the
-// items whose names its mask matches: a size, date or time criterion, or an
-// attribute that only the file's description gives (read-only, compressed;
-// the other four come from the name and the type).
+// Whether the plug-in will look at more than the names of the items whose
+// names its mask matches: a size, date or time criterion, or an attribute
+// other than hidden (which the name gives; a link counts as its target, so
+// even the directory attribute needs the entry described).
 bool CriteriaNeedFacts(const DialogResult& result) {
   SelectionCriteria criteria{};
   ParseCriteria(WholeText(result.SizeText), WholeText(result.DateText), WholeText(result.TimeText),
@@ -106,9 +106,7 @@ bool CriteriaNeedFacts(const DialogResult& result) {
   }
   uint32_t described = 0;
   for (int bit = 0; bit < kAttributeCount; ++bit) {
-    if ((kAttributeMasks[bit] & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_COMPRESSED)) != 0) {
-      described |= 1u << bit;
-    }
+    if (kAttributeMasks[bit] != FILE_ATTRIBUTE_HIDDEN) described |= 1u << bit;
   }
   return ((result.Values.InAttr | result.Values.ExAttr) & described) != 0;
 }

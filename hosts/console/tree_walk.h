@@ -36,8 +36,6 @@ enum class EntryState : uint8_t {
   Unreadable,  // a directory that could not be read; Error says why
   Loop,        // a directory already on its own path (through a link): not walked
   Failed,      // could not be described (no facts); Error says why
-  Named,       // left undescribed (WalkArgs::NamesOnly): its facts hold its type alone,
-               // as writable
 };
 
 struct WalkEntry {
@@ -63,10 +61,11 @@ struct WalkArgs {
   size_t Threads = 0;                // 0: one per processor (eight at most)
   uint64_t MaxEntries = UINT64_MAX;  // more than this: the walk stops as TooLarge
   size_t MaxName = SIZE_MAX;         // a longer name fails with ENAMETOOLONG, and is not walked
-  // Entries that the directory says are neither directories nor symbolic
-  // links are not described (Named): DescribeNamed reads the facts of those
-  // that turn out to be wanted. Directories and links are always described,
-  // since the walk needs to know where they lead.
+  // Entries are listed with the type the directory gives and not described
+  // (their facts are their type alone, as writable): DescribeNamed reads the
+  // facts of those that turn out to be wanted. Only what the walk itself
+  // needs is described: an entry of unknown type, the directories when the
+  // walk follows links or stays on one device, and the links it follows.
   bool NamesOnly = false;
   // Asked, on any of the walk's threads, for each directory the walk would go
   // into: Prune lists it without its entries, Stop ends the walk. Null: go in.
@@ -115,7 +114,7 @@ void LayOutTree(const WalkedTree& tree,
                 void (*place)(void* context, const WalkEntry& entry, uint32_t at, uint32_t parent),
                 void* context);
 
-// Describes the Named entries of a walked tree that `wanted` accepts (by
+// Describes the entries a NamesOnly walk left undescribed that `wanted` accepts (by
 // name; asked on several threads at once) and hands each to `place`, with
 // its position in tree order: Listed with its facts, Vanished when it is
 // gone, Failed when it cannot be described, Unreadable when its directory

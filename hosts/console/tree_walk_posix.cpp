@@ -52,7 +52,8 @@ struct NameRecord {
   uint64_t Key;
   uint32_t Offset;  // in the directory's Names
   uint16_t Length;
-  uint8_t Type;  // d_type
+  uint8_t Type : 7;     // d_type
+  uint8_t Pending : 1;  // not described yet (NamesOnly): its facts are its type alone
   EntryState State;
 };
 static_assert(sizeof(NameRecord) == 16);
@@ -239,9 +240,9 @@ int ReadNames(int fd, char* buffer, Directory& d) {
       if (IsDotOrDotDot(n)) continue;
       const size_t length = std::strlen(n);
       if (length > UINT16_MAX || offset + length + 1 > UINT32_MAX) return EOVERFLOW;
-      d.Entries.push_back(NameRecord{SortKey(n, length), static_cast<uint32_t>(offset),
-                                     static_cast<uint16_t>(length), entry->d_type,
-                                     EntryState::Vanished});
+      d.Entries.push_back(NameRecord{
+          SortKey(n, length), static_cast<uint32_t>(offset), static_cast<uint16_t>(length),
+          static_cast<uint8_t>(entry->d_type & 0x7f), 0, EntryState::Vanished});
       offset += length + 1;
     }
     MakeRoom(d.Names, offset - d.Names.size());
@@ -370,14 +371,21 @@ bool OnPath(const Directory* d, uint64_t device, uint64_t inode) {
   return false;
 }
 
-// What becomes of a directory entry: walked, listed only, or a loop.
+// What becomes of a directory entry: walked, listed only, or a loop. `id` is
+// null for a directory not described: without links to follow, a walk can
+// meet a directory again only through a link, so only a walk that follows
+// them (or stays on one device) needs where each directory lives.
 EntryState WalkInto(WalkState& s, Directory& d, uint32_t slot, const EntryFacts& facts,
-                    const Identity& id, bool isLink) {
+                    const Identity* id, bool isLink) {
   const WalkArgs& args = *s.Args;
   if (args.MaxDepth != 0 && d.Depth >= args.MaxDepth) return EntryState::Listed;
   if (isLink && !s.Follow) return EntryState::Listed;
-  if ((args.Flags & kWalkSameDevice) != 0 && id.Device != s.RootDevice) return EntryState::Listed;
-  if (OnPath(&d, id.Device, id.Inode)) return EntryState::Loop;
+  if (id != nullptr) {
+    if ((args.Flags & kWalkSameDevice) != 0 && id->Device != s.RootDevice) {
+      return EntryState::Listed;
+    }
+    if (OnPath(&d, id->Device, id->Inode)) return EntryState::Loop;
+  }
   if (args.Enter != nullptr) {
     const NameRecord& entry = d.Entries[slot];
     const WalkEntry asked{std::string_view(d.Names.data() + entry.Offset, entry.Length), facts,
@@ -389,21 +397,36 @@ EntryState WalkInto(WalkState& s, Directory& d, uint32_t slot, const EntryFacts&
   return EntryState::Walked;
 }
 
-// Whether a NamesOnly walk describes an entry of this d_type: a directory or
-// a link may lead further, and an unknown type may be either.
-bool NeedsDescription(uint8_t type) {
-  return type == DT_DIR || type == DT_LNK || type == DT_UNKNOWN;
+// Whether a NamesOnly walk describes an entry of this d_type as it walks: an
+// unknown type may be a directory; a directory when the walk needs where it
+// lives (links followed, or one device only); a link when it is followed.
+bool NeedsDescription(const WalkState& s, uint8_t type) {
+  const bool identities = s.Follow || (s.Args->Flags & kWalkSameDevice) != 0;
+  return !s.Args->NamesOnly || type == DT_UNKNOWN || (type == DT_DIR && identities) ||
+         (type == DT_LNK && s.Follow);
 }
 
-// An entry's facts: a Named entry has its type alone (and the owner's write
+// An entry's facts: a pending entry has its type alone (and the owner's write
 // permission, so that it is not taken as read-only), and a directory that
 // holds no entry to describe keeps no facts at all.
 EntryFacts FactsOf(const Directory& d, uint32_t slot) {
-  if (d.Entries[slot].State == EntryState::Named || d.Facts.empty()) {
+  if (d.Entries[slot].Pending != 0 || d.Facts.empty()) {
     return EntryFacts{static_cast<uint32_t>(DTTOIF(d.Entries[slot].Type) | S_IWUSR), 0, 0, 0,
                       false};
   }
   return d.Facts[slot];
+}
+
+// A directory to read, found at entry `slot` of `d`.
+void FoundDirectory(Directory& d, uint32_t slot, const Identity& id, JobOutput& out) {
+  if (d.KeepFd) d.Holds.fetch_add(1);
+  auto child = std::make_unique<Directory>();
+  child->Parent = &d;
+  child->Slot = slot;
+  child->Depth = d.Depth + 1;
+  child->Device = id.Device;
+  child->Inode = id.Inode;
+  out.Found.push_back(std::move(child));
 }
 
 // Describes entries [begin, end) of `d` and finds the directories to walk.
@@ -418,8 +441,11 @@ void DescribeBlock(WalkState& s, Directory& d, uint32_t begin, uint32_t end, Job
       out.Failures.emplace_back(i, ENAMETOOLONG);
       continue;
     }
-    if (s.Args->NamesOnly && !NeedsDescription(entry.Type)) {
-      entry.State = EntryState::Named;
+    if (!NeedsDescription(s, entry.Type)) {
+      entry.Pending = 1;
+      entry.State = entry.Type == DT_DIR ? WalkInto(s, d, i, FactsOf(d, i), nullptr, false)
+                                         : EntryState::Listed;
+      if (entry.State == EntryState::Walked) FoundDirectory(d, i, id, out);
       continue;
     }
     EntryFacts& facts = d.Facts[i];
@@ -435,17 +461,8 @@ void DescribeBlock(WalkState& s, Directory& d, uint32_t begin, uint32_t end, Job
       out.Failures.emplace_back(i, errno);
       continue;
     }
-    entry.State = S_ISDIR(facts.Mode) ? WalkInto(s, d, i, facts, id, isLink) : EntryState::Listed;
-    if (entry.State == EntryState::Walked) {
-      if (d.KeepFd) d.Holds.fetch_add(1);
-      auto child = std::make_unique<Directory>();
-      child->Parent = &d;
-      child->Slot = i;
-      child->Depth = d.Depth + 1;
-      child->Device = id.Device;
-      child->Inode = id.Inode;
-      out.Found.push_back(std::move(child));
-    }
+    entry.State = S_ISDIR(facts.Mode) ? WalkInto(s, d, i, facts, &id, isLink) : EntryState::Listed;
+    if (entry.State == EntryState::Walked) FoundDirectory(d, i, id, out);
   }
 }
 
@@ -506,9 +523,8 @@ void ReadDirectory(WalkState& s, Directory& d, char* buffer, JobOutput& out) {
     return;
   }
   SortNames(d);
-  if (!s.Args->NamesOnly ||
-      std::any_of(d.Entries.begin(), d.Entries.end(),
-                  [](const NameRecord& e) { return NeedsDescription(e.Type); })) {
+  if (std::any_of(d.Entries.begin(), d.Entries.end(),
+                  [&s](const NameRecord& e) { return NeedsDescription(s, e.Type); })) {
     d.Facts.resize(count);
   }
   d.Fd = fd;
@@ -754,9 +770,9 @@ std::vector<NamedJob> NamedJobs(const WalkedTree& tree) {
         named = false;
       }
       const Directory* child = ChildAt(*d, i, cursor);
-      const EntryState state = d->Entries[i].State;
-      if (!HasFacts(state)) continue;
-      named = named || state == EntryState::Named;
+      const NameRecord& record = d->Entries[i];
+      if (!HasFacts(record.State)) continue;
+      named = named || record.Pending != 0;
       at += 1 + (child != nullptr && !child->Hidden ? child->Below : 0);
     }
     if (named) jobs.push_back(job);
@@ -782,7 +798,7 @@ void DescribeNamedBlock(const NamedState& s, const NamedJob& job) {
     if (!HasFacts(record.State)) continue;
     const uint64_t here = at;
     at += 1 + (child != nullptr && !child->Hidden ? child->Below : 0);
-    if (record.State != EntryState::Named) continue;
+    if (record.Pending == 0) continue;
     const char* const name = d.Names.data() + record.Offset;
     WalkEntry entry{std::string_view(name, record.Length), FactsOf(d, i), d.Depth,
                     EntryState::Listed, 0};
