@@ -155,9 +155,27 @@ std::string_view Trimmed(std::string_view text) {
   return text;
 }
 
+// Whether the name ends with the text, ASCII letters compared without case.
+bool EndsWithFolded(std::string_view name, std::string_view tail) {
+  if (name.size() < tail.size()) return false;
+  const char* const end = name.data() + name.size() - tail.size();
+  for (size_t i = 0; i < tail.size(); ++i) {
+    if (AsciiFold(static_cast<unsigned char>(end[i])) !=
+        AsciiFold(static_cast<unsigned char>(tail[i]))) {
+      return false;
+    }
+  }
+  return true;
+}
+
 bool MatchOne(std::string_view pattern, std::string_view name, bool utf8) {
   if (pattern == "*.*") return true;
   if (pattern == "*.") return name.find('.') == std::string_view::npos;
+  // The commonest mask, "*.log" and the like, read as bytes: a tail to compare.
+  if (!utf8 && pattern.size() > 1 && pattern[0] == '*' &&
+      pattern.find_first_of("*?[", 1) == std::string_view::npos) {
+    return EndsWithFolded(name, pattern.substr(1));
+  }
   return utf8 ? MatchIn<true>(pattern, name) : MatchIn<false>(pattern, name);
 }
 
