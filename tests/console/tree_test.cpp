@@ -66,11 +66,17 @@ ChildRun ListInChild(const ListingRequest& request, bool unprivileged = false, r
     PathTable parents;
     int problems = 0;
     std::string error;
-    if (!ListTree(request, items, parents, problems, error)) {
+    WalkedTree kept;
+    if (!ListTree(request, items, parents, problems, error, &kept)) {
       std::printf("error: %s\n", error.c_str());
     } else {
+      // A listing by names has every entry described afterwards: none may be
+      // found gone, wherever it lies.
+      std::vector<uint8_t> gone;
+      if (request.NamesOnly) DescribeListed(request, kept, nullptr, items, parents, gone, problems);
       std::string text;
       for (size_t i = 0; i < items.size(); ++i) {
+        if (!gone.empty() && gone[i] != 0) text += "gone ";
         AppendPath(text, items, parents, i);
         text += '\n';
       }
@@ -252,6 +258,9 @@ TEST_F(Walk, ReachesPathsLongerThanTheKernelTakes) {
   expected += path + "end\nproblems 0\n";
   ASSERT_GT(path.size(), 4096u);
   EXPECT_EQ(ListInChild(Request()).Text, expected);
+  ListingRequest byName = Request();
+  byName.NamesOnly = true;
+  EXPECT_EQ(ListInChild(byName).Text, expected);
   const ChildRun few = ListInChild(Request(), false, 16);
   if (!few.Skipped) {
     EXPECT_EQ(few.Text, expected);
