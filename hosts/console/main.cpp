@@ -123,6 +123,7 @@ void CompletePanel(ConsoleSession& session, const DialogResult& result) {
   const bool every = session.Options->LongFormat && session.Options->SelectedFile.has_value();
   DescribeListed(*g_listed.Request, g_listed.Tree, every ? nullptr : &mask, session.Items,
                  session.Parents, session.Gone, g_listed.Problems);
+  RefreshMarkedCopies(session);
   g_listed.Tree = WalkedTree();
 }
 

@@ -88,6 +88,13 @@ void TakeSelection(ConsoleSession& session) {
   }
 }
 
+void RefreshMarkedCopies(ConsoleSession& session) {
+  size_t k = 0;
+  for (size_t i = 0; i < session.Items.size() && k < session.Marked.size(); ++i) {
+    if (session.Selected[i] != 0) session.Marked[k++] = session.Items[i];
+  }
+}
+
 PluginStartupInfo MakeStartupInfo(const char* moduleName) {
   PluginStartupInfo info{};
   info.StructSize = static_cast<int>(sizeof info);

@@ -57,6 +57,10 @@ extern ConsoleSession* g_session;
 // Takes the items' PPIF_SELECTED bits as the host's selection.
 void TakeSelection(ConsoleSession& session);
 
+// Copies the marked items again into the copies handed out as SelectedItems,
+// in place, after the items were completed.
+void RefreshMarkedCopies(ConsoleSession& session);
+
 // The service table for a module at `moduleName`: every service the plug-in
 // may call, the others null.
 PluginStartupInfo MakeStartupInfo(const char* moduleName);

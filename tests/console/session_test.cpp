@@ -103,6 +103,13 @@ TEST_F(SessionFixture, HandsTheSelectedItems) {
     for (size_t i = 0; i < row.Selected.size(); ++i) {
       EXPECT_STREQ(info.SelectedItems[i].FindData.cFileName, row.Selected[i]);
     }
+    // Items completed after the record was handed show in its copies too.
+    for (PluginPanelItem& item : Session.Items) item.FindData.nFileSizeLow = 4321;
+    RefreshMarkedCopies(Session);
+    for (size_t i = 0; i < row.Selected.size(); ++i) {
+      EXPECT_EQ(info.SelectedItems[i].FindData.nFileSizeLow,
+                Session.Items[0].FindData.nFileSizeLow);
+    }
   }
 }
 
