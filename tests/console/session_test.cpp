@@ -107,8 +107,8 @@ TEST_F(SessionFixture, HandsTheSelectedItems) {
     for (PluginPanelItem& item : Session.Items) item.FindData.nFileSizeLow = 4321;
     RefreshMarkedCopies(Session);
     for (size_t i = 0; i < row.Selected.size(); ++i) {
-      EXPECT_EQ(info.SelectedItems[i].FindData.nFileSizeLow,
-                Session.Items[0].FindData.nFileSizeLow);
+      const uint32_t size = info.SelectedItems[i].FindData.nFileSizeLow;  // packed: by value
+      EXPECT_EQ(size, 4321u);
     }
   }
 }
