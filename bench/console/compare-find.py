@@ -18,9 +18,10 @@ import argparse
 import os
 import shutil
 import statistics
-import subprocess
 import sys
 import tempfile
+
+from measure import build as build_measure, run as measure_run
 
 REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 
@@ -54,53 +55,6 @@ def make_files(folder, count):
             f.truncate((i % 100) * 1024)
         stamp = start + (i % 100) * 86400
         os.utime(path, (stamp, stamp))
-
-
-# Runs one command with its output to /dev/null and prints its wall time in
-# nanoseconds, its peak memory in KiB and its exit status. A child forked from
-# this small program starts with its small memory, not with Python's (the peak
-# a child reports includes what it had before exec).
-MEASURE_C = r"""
-#include <fcntl.h>
-#include <stdio.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <time.h>
-#include <unistd.h>
-int main(int argc, char** argv) {
-  if (argc < 2) return 2;
-  struct timespec a, b;
-  clock_gettime(CLOCK_MONOTONIC, &a);
-  pid_t pid = fork();
-  if (pid == 0) {
-    int out = open("/dev/null", O_WRONLY);
-    dup2(out, 1);
-    execv(argv[1], argv + 1);
-    _exit(127);
-  }
-  int status = 0;
-  struct rusage usage;
-  if (pid < 0 || wait4(pid, &status, 0, &usage) != pid) return 2;
-  clock_gettime(CLOCK_MONOTONIC, &b);
-  printf("%lld %ld %d\n", (b.tv_sec - a.tv_sec) * 1000000000LL + (b.tv_nsec - a.tv_nsec),
-         usage.ru_maxrss, WIFEXITED(status) ? WEXITSTATUS(status) : 128);
-  return 0;
-}
-"""
-
-
-def run(measure, argv, env):
-    """One run: (wall seconds, peak memory in bytes)."""
-    r, w = os.pipe()
-    pid = os.posix_spawn(measure, [measure] + argv, env, file_actions=[(os.POSIX_SPAWN_DUP2, w, 1)])
-    os.close(w)
-    text = os.read(r, 256).decode()
-    os.close(r)
-    os.waitpid(pid, 0)
-    wall, rss, code = (int(x) for x in text.split())
-    if code not in (0, 1):
-        sys.exit("compare-find: %s ended with status %d" % (" ".join(argv), code))
-    return wall / 1e9, rss * 1024
 
 
 def names_of(argv, env):
@@ -140,10 +94,7 @@ def main():
         env = dict(os.environ)
         # The criteria go to a store of the bench's own, not the user's.
         env.update(MARLIT_REGISTRY=os.path.join(work, "store.reg"), TZ="UTC", LC_ALL="C")
-        measure = os.path.join(work, "measure")
-        with open(measure + ".c", "w") as f:
-            f.write(MEASURE_C)
-        subprocess.run(["cc", "-O2", "-o", measure, measure + ".c"], check=True)
+        measure = build_measure(work)
 
         print("%s: %d processors, load average %s at the start" %
               (os.uname().nodename, os.cpu_count(), "%.2f %.2f %.2f" % os.getloadavg()))
@@ -159,13 +110,13 @@ def main():
                 sys.exit("compare-find: %s: marlit selects %d names, find %d, not the same" %
                          (name, len(selected), len(found)))
             for _ in range(2):
-                run(measure, a, env)
-                run(measure, b, env)
+                measure_run(measure, a, env, "compare-find")
+                measure_run(measure, b, env, "compare-find")
             times = ([], [])
             memory = ([], [])
             for _ in range(args.pairs):
                 for side, argv in enumerate((a, b)):
-                    wall, rss = run(measure, argv, env)
+                    wall, _, rss = measure_run(measure, argv, env, "compare-find")
                     times[side].append(wall)
                     memory[side].append(rss)
             mt, ft = statistics.median(times[0]), statistics.median(times[1])

@@ -41,6 +41,8 @@ import subprocess
 import sys
 import tempfile
 
+from measure import build as build_measure, run as measure_run
+
 REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 PANEL_ITEM_BYTES = 378  # sizeof(PluginPanelItem) in the native build
 MIB = 1024 * 1024
@@ -93,56 +95,6 @@ def make_tree(root, entries):
         f.write("%d\n" % entries)
 
 
-# Runs one command with its output to /dev/null and prints its wall time in
-# nanoseconds, its CPU time (user + system) in microseconds, its peak memory
-# in KiB and its exit status. A child forked from this small program starts
-# with its small memory, not with Python's.
-MEASURE_C = r"""
-#include <fcntl.h>
-#include <stdio.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <time.h>
-#include <unistd.h>
-int main(int argc, char** argv) {
-  if (argc < 2) return 2;
-  struct timespec a, b;
-  clock_gettime(CLOCK_MONOTONIC, &a);
-  pid_t pid = fork();
-  if (pid == 0) {
-    int out = open("/dev/null", O_WRONLY);
-    dup2(out, 1);
-    dup2(out, 2);
-    execv(argv[1], argv + 1);
-    _exit(127);
-  }
-  int status = 0;
-  struct rusage usage;
-  if (pid < 0 || wait4(pid, &status, 0, &usage) != pid) return 2;
-  clock_gettime(CLOCK_MONOTONIC, &b);
-  long long cpu = (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1000000LL +
-                  usage.ru_utime.tv_usec + usage.ru_stime.tv_usec;
-  printf("%lld %lld %ld %d\n", (b.tv_sec - a.tv_sec) * 1000000000LL + (b.tv_nsec - a.tv_nsec),
-         cpu, usage.ru_maxrss, WIFEXITED(status) ? WEXITSTATUS(status) : 128);
-  return 0;
-}
-"""
-
-
-def run(measure, argv, env):
-    """One run: (wall seconds, CPU seconds, peak memory in bytes)."""
-    r, w = os.pipe()
-    pid = os.posix_spawn(measure, [measure] + argv, env, file_actions=[(os.POSIX_SPAWN_DUP2, w, 1)])
-    os.close(w)
-    text = os.read(r, 256).decode()
-    os.close(r)
-    os.waitpid(pid, 0)
-    wall, cpu, rss, code = (int(x) for x in text.split())
-    if code not in (0, 1):
-        sys.exit("compare-tree: %s ended with status %d" % (" ".join(argv), code))
-    return wall / 1e9, cpu / 1e6, rss * 1024
-
-
 def paths_of(argv, env):
     out = subprocess.run(argv, env=env, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL).stdout
     # fdfind ends the paths of directories with '/'.
@@ -191,13 +143,13 @@ def bench_tree(label, tree, tools, measure, env, rounds, links_aside):
         selected = check_same(name, argv, env, links_aside)
         order = list(argv)
         for tool in order:  # warm-up
-            run(measure, argv[tool], env)
+            measure_run(measure, argv[tool], env, "compare-tree")
         walls = {t: [] for t in order}
         cpus = {t: [] for t in order}
         peaks = {t: [] for t in order}
         for r in range(rounds):
             for tool in order[r % len(order):] + order[:r % len(order)]:
-                wall, cpu, rss = run(measure, argv[tool], env)
+                wall, cpu, rss = measure_run(measure, argv[tool], env, "compare-tree")
                 walls[tool].append(wall)
                 cpus[tool].append(cpu)
                 peaks[tool].append(rss)
@@ -252,10 +204,7 @@ def main():
         env = dict(os.environ)
         # The criteria go to a store of the bench's own, not the user's.
         env.update(MARLIT_REGISTRY=os.path.join(work, "store.reg"), TZ="UTC", LC_ALL="C")
-        measure = os.path.join(work, "measure")
-        with open(measure + ".c", "w") as f:
-            f.write(MEASURE_C)
-        subprocess.run(["cc", "-O2", "-o", measure, measure + ".c"], check=True)
+        measure = build_measure(work)
 
         print("%s: %d processors, load average %s at the start; medians of %d rounds" %
               (os.uname().nodename, os.cpu_count(), "%.2f %.2f %.2f" % os.getloadavg(),

@@ -745,7 +745,6 @@ struct NamedJob {
 };
 
 struct NamedState {
-  const WalkedTree* Tree;
   int RootFd;
   int RootError;
   bool Follow;
@@ -754,7 +753,7 @@ struct NamedState {
   void* Context;
 };
 
-// The blocks that hold Named entries, in tree order.
+// The blocks that hold pending entries, in tree order.
 std::vector<NamedJob> NamedJobs(const WalkedTree& tree) {
   std::vector<NamedJob> jobs;
   for (const std::unique_ptr<Directory>& d : tree.Directories) {
@@ -800,9 +799,9 @@ void DescribeNamedBlock(const NamedState& s, const NamedJob& job) {
     at += 1 + (child != nullptr && !child->Hidden ? child->Below : 0);
     if (record.Pending == 0) continue;
     const char* const name = d.Names.data() + record.Offset;
+    if (!s.Wanted(s.Context, std::string_view(name, record.Length))) continue;
     WalkEntry entry{std::string_view(name, record.Length), FactsOf(d, i), d.Depth,
                     EntryState::Listed, 0};
-    if (!s.Wanted(s.Context, entry.Name)) continue;
     if (!opened) {
       opened = true;
       fd = d.Parent == nullptr ? s.RootFd
@@ -981,7 +980,7 @@ void DescribeNamed(const WalkedTree& tree, const WalkArgs& args,
                    void* context) {
   const std::vector<NamedJob> jobs = NamedJobs(tree);
   if (jobs.empty()) return;
-  NamedState s{&tree, -1, 0, (args.Flags & kWalkFollowLinks) != 0, wanted, place, context};
+  NamedState s{-1, 0, (args.Flags & kWalkFollowLinks) != 0, wanted, place, context};
   s.RootFd = open(args.Root, O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOCTTY);
   if (s.RootFd < 0) s.RootError = errno;
   std::atomic<size_t> next{0};

@@ -211,6 +211,27 @@ class Program : public ::testing::Test {
     for (const std::string& name : names) fs::copy_file(built / name, folder / name);
     return folder / "marlit";
   }
+
+  // The program a user who is not root runs: the built one, or, for root
+  // (who reads every directory), a copy in the test's folder run as nobody
+  // (the build tree may lie where nobody cannot enter). Empty, with the
+  // reason in `why`, when that cannot be arranged here.
+  std::string ProgramOfAnOrdinaryUser(std::string& why) {
+    if (geteuid() != 0) return MARLIT_CONSOLE_PROGRAM;
+    const char* const setpriv = "/usr/bin/setpriv";
+    if (access(setpriv, X_OK) != 0) {
+      why = "root reads every directory";
+      return "";
+    }
+    Wrapper = {setpriv, "--reuid=65534", "--regid=65534", "--clear-groups", "--"};
+    EXPECT_EQ(chmod(Root.c_str(), 0755), 0);
+    const std::string program = CopyOfTheProgram(Root / "bin", true).string();
+    if (Run({"--version"}, "", program).Status != 0) {
+      why = "nobody cannot run the program here";
+      return "";
+    }
+    return program;
+  }
 };
 
 const char* const kEverything =
@@ -582,20 +603,10 @@ TEST_F(Program, WarnsOnceOfALinkLoopWithFollow) {
   EXPECT_EQ(Run({"-rLq", "--mask", "*.log,up", Panel()}).Err, "");
 }
 
-// Run as root, the program reads every directory: the test then runs a copy
-// of it as nobody, as below.
 TEST_F(Program, ListsTheRestOfATreeWithAnUnreadableDirectory) {
-  std::string program = MARLIT_CONSOLE_PROGRAM;
-  if (geteuid() == 0) {
-    const char* const setpriv = "/usr/bin/setpriv";
-    if (access(setpriv, X_OK) != 0) GTEST_SKIP() << "root reads every directory";
-    Wrapper = {setpriv, "--reuid=65534", "--regid=65534", "--clear-groups", "--"};
-    ASSERT_EQ(chmod(Root.c_str(), 0755), 0);
-    program = CopyOfTheProgram(Root / "bin", true).string();
-    if (Run({"--version"}, "", program).Status != 0) {
-      GTEST_SKIP() << "nobody cannot run the program here";
-    }
-  }
+  std::string why;
+  const std::string program = ProgramOfAnOrdinaryUser(why);
+  if (program.empty()) GTEST_SKIP() << why;
   MakeSampleDirectory();
   ASSERT_EQ(chmod((Dir / "sub").c_str(), 0), 0);
   // -q: no warning that nobody cannot store the criteria; errors still show.
@@ -605,21 +616,10 @@ TEST_F(Program, ListsTheRestOfATreeWithAnUnreadableDirectory) {
   EXPECT_EQ(r.Status, 2);
 }
 
-// Run as root, the program reads every directory: the test then runs it as
-// nobody, where setpriv can drop the privileges, from a copy in the test's
-// folder (the build tree may lie where nobody cannot enter).
 TEST_F(Program, RefusesAnUnreadableDirectory) {
-  std::string program = MARLIT_CONSOLE_PROGRAM;
-  if (geteuid() == 0) {
-    const char* const setpriv = "/usr/bin/setpriv";
-    if (access(setpriv, X_OK) != 0) GTEST_SKIP() << "root reads every directory";
-    Wrapper = {setpriv, "--reuid=65534", "--regid=65534", "--clear-groups", "--"};
-    ASSERT_EQ(chmod(Root.c_str(), 0755), 0);
-    program = CopyOfTheProgram(Root / "bin", true).string();
-    if (Run({"--version"}, "", program).Status != 0) {
-      GTEST_SKIP() << "nobody cannot run the program here";
-    }
-  }
+  std::string why;
+  const std::string program = ProgramOfAnOrdinaryUser(why);
+  if (program.empty()) GTEST_SKIP() << why;
   MakeSampleDirectory();
   ASSERT_EQ(chmod(Dir.c_str(), 0), 0);
   const Result r = Run({Panel()}, "", program);
