@@ -13,11 +13,13 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <memory>
 #include <mutex>
 #include <set>
 
 #include "console/listing.h"
 #include "console/wildcard.h"
+#include "engine/mask_list.h"
 #include "platform/text.h"
 
 namespace marlit::console {
@@ -71,11 +73,12 @@ void DrawStatus(void* context, const WalkProgress& progress) {
 struct WalkContext {
   const ListingRequest* Request;
   StatusLine Status;
+  std::vector<MaskList> Skip;  // read once, matched as the plug-in matches its mask
 };
 
 WalkAnswer EnterUnlessSkipped(void* context, const WalkEntry& directory) {
-  for (const std::string& mask : static_cast<WalkContext*>(context)->Request->Skip) {
-    if (MatchMask(mask, directory.Name)) return WalkAnswer::Prune;
+  for (const MaskList& mask : static_cast<WalkContext*>(context)->Skip) {
+    if (MaskMatches(mask, ConsoleCmpName, directory.Name.data())) return WalkAnswer::Prune;
   }
   return WalkAnswer::Continue;
 }
@@ -150,7 +153,7 @@ WalkAnswer WarnOf(void* context, const WalkEntry& entry) {
 // Entries described after the listing: the facts go straight into their
 // items; what went wrong is kept for messages in tree order.
 struct Describer {
-  const std::string* Mask;
+  const MaskList* Mask;
   PluginPanelItem* Items;
   uint8_t* Gone;
   std::mutex Mutex;
@@ -158,8 +161,8 @@ struct Describer {
 };
 
 bool Wanted(void* context, std::string_view name) {
-  const std::string* const mask = static_cast<const Describer*>(context)->Mask;
-  return mask == nullptr || MatchMask(*mask, name);
+  const MaskList* const mask = static_cast<const Describer*>(context)->Mask;
+  return mask == nullptr || MaskMatches(*mask, ConsoleCmpName, name.data());
 }
 
 void PlaceDescribed(void* context, const WalkEntry& entry, uint32_t at) {
@@ -266,7 +269,9 @@ void FillZeroItem(std::string_view name, const EntryFacts& facts, PluginPanelIte
 
 bool ListTree(const ListingRequest& request, PanelItems& items, PathTable& parents, int& problems,
               std::string& error, WalkedTree* kept) {
-  WalkContext context{&request, StatusLine{&request.Shown, false}};
+  WalkContext context{&request, StatusLine{&request.Shown, false}, {}};
+  context.Skip.resize(request.Skip.size());
+  for (size_t i = 0; i < request.Skip.size(); ++i) ReadMaskList(request.Skip[i], context.Skip[i]);
   WalkArgs args;
   args.Root = request.Directory;
   args.MaxDepth = request.MaxDepth;
@@ -319,7 +324,12 @@ void DescribeListed(const ListingRequest& request, const WalkedTree& tree, const
                     PanelItems& items, const PathTable& parents, std::vector<uint8_t>& gone,
                     int& problems) {
   if (gone.size() != items.size()) gone.assign(items.size(), 0);
-  Describer describer{mask, items.data(), gone.data(), {}, {}};
+  std::unique_ptr<MaskList> list;
+  if (mask != nullptr) {
+    list = std::make_unique<MaskList>();
+    ReadMaskList(*mask, *list);
+  }
+  Describer describer{list.get(), items.data(), gone.data(), {}, {}};
   WalkArgs args;
   args.Root = request.Directory;
   args.Flags = request.Flags;

@@ -215,7 +215,7 @@ int Run(int argc, const char* const* argv) {
   session.Message = MessageText;
   session.OnConfirm = OnConfirm;
   const bool russian = LocaleIsRussian();
-  session.HelpFile = places.Data + (russian ? "/marlit_rus.hlp" : "/marlit_eng.hlp");
+  session.HelpFile = places.Data + (russian ? "/marlit_rus.hlf" : "/marlit_eng.hlf");
   session.HelpInCp866 = russian;
   session.HistoryFile = HistoryFilePath(std::getenv("XDG_STATE_HOME"), std::getenv("HOME"));
 

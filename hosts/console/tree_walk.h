@@ -39,7 +39,7 @@ enum class EntryState : uint8_t {
 };
 
 struct WalkEntry {
-  std::string_view Name;
+  std::string_view Name;  // zero-terminated
   EntryFacts Facts;
   uint32_t Depth;  // 1: an entry of the root
   EntryState State;

@@ -206,7 +206,7 @@ class Program : public ::testing::Test {
     std::vector<std::string> names = {"marlit", "marlit.so"};
     if (withFiles) {
       names.insert(names.end(),
-                   {"marlit_eng.lng", "marlit_rus.lng", "marlit_eng.hlp", "marlit_rus.hlp"});
+                   {"marlit_eng.lng", "marlit_rus.lng", "marlit_eng.hlf", "marlit_rus.hlf"});
     }
     for (const std::string& name : names) fs::copy_file(built / name, folder / name);
     return folder / "marlit";

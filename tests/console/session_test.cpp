@@ -164,7 +164,7 @@ int CountingAnswer(const ConsoleOptions&, const DialogCall& call) {
 
 TEST_F(SessionFixture, HandsEachDialogCallToTheAnswerer) {
   Session.Answer = CountingAnswer;
-  Session.HelpFile = "/opt/marlit/marlit_eng.hlp";
+  Session.HelpFile = "/opt/marlit/marlit_eng.hlf";
   Session.HistoryFile = "/home/u/.local/state/marlit/history";
   std::vector<FarDialogItem> items(kSelectionDialogItems);
   EXPECT_EQ(ConsoleDialog(0, -1, -1, 70, 20, "Contents", items.data(), 33), kResetButton);
@@ -178,7 +178,7 @@ TEST_F(SessionFixture, HandsEachDialogCallToTheAnswerer) {
   EXPECT_STREQ(g_lastCall.HelpTopic, "Contents");
   EXPECT_EQ(g_lastCall.Items, items.data());
   EXPECT_EQ(g_lastCall.Count, 33);
-  EXPECT_STREQ(g_lastCall.HelpFile, "/opt/marlit/marlit_eng.hlp");
+  EXPECT_STREQ(g_lastCall.HelpFile, "/opt/marlit/marlit_eng.hlf");
   EXPECT_STREQ(g_lastCall.HistoryFile, "/home/u/.local/state/marlit/history");
   // A dialog without items never reaches the answerer.
   EXPECT_EQ(ConsoleDialog(0, -1, -1, 70, 20, "Contents", items.data(), 0), -1);

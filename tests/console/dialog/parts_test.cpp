@@ -561,7 +561,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, HelpWrap,
                          RowName());
 
 TEST(HelpFiles, BothLanguagesHaveTheContentsTopic) {
-  for (const char* name : {"marlit_eng.hlp", "marlit_rus.hlp"}) {
+  for (const char* name : {"marlit_eng.hlf", "marlit_rus.hlf"}) {
     std::ifstream in(std::string(MARLIT_BIN_DIR) + "/" + name, std::ios::binary);
     std::ostringstream text;
     text << in.rdbuf();
