@@ -152,6 +152,7 @@ INSTANTIATE_TEST_SUITE_P(
                       BadLine{{"a", "b"}, "more than one directory"},
                       BadLine{{"--max-depth", ""}, "not a whole number"},
                       BadLine{{"--max-depth=-1"}, "not a whole number"},
+                      BadLine{{"--max-depth=3-"}, "--max-depth: '3-' is not a whole number"},
                       BadLine{{"--max-depth=4294967295"}, "not a whole number"}),
     RowName());
 

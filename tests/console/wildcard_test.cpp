@@ -47,7 +47,7 @@ INSTANTIATE_TEST_SUITE_P(
         CmpNameCase{"a*b*c", "aXbYc!", 1, 0}, CmpNameCase{"*", "", 1, 1},
         CmpNameCase{"?", "", 1, 0}, CmpNameCase{"?", "x", 1, 1}, CmpNameCase{"??", "x", 1, 0},
         CmpNameCase{"a?c", "abc", 1, 1}, CmpNameCase{"a?c", "ac", 1, 0},
-        CmpNameCase{"*?", "", 1, 0}, CmpNameCase{"*a*", "bbb", 1, 0},
+        CmpNameCase{"*?", "", 1, 0}, CmpNameCase{"*a*", "bbb", 1, 0}, CmpNameCase{"a**", "a", 1, 1},
         // Sets and ranges, without case for letters.
         CmpNameCase{"[abc].log", "b.log", 1, 1}, CmpNameCase{"[abc].log", "d.log", 1, 0},
         CmpNameCase{"[a-c]x", "Bx", 1, 1}, CmpNameCase{"[A-C]x", "bx", 1, 1},
@@ -75,6 +75,8 @@ INSTANTIATE_TEST_SUITE_P(
         CmpNameCase{"\xC3\xA9*", "\xC3\xA9t\xC3\xA9", 1, 1},
         CmpNameCase{"\xC3\xA9*", "\xC3\x89T\xC3\x89", 1, 1}, CmpNameCase{"?", "\xC3\xA9", 1, 1},
         CmpNameCase{"??", "\xC3\xA9", 1, 0},
+        CmpNameCase{"a?z", "a\xF0\x9F\x98\x80z", 1, 1},  // an emoji, four bytes
+        CmpNameCase{"a??z", "a\xF0\x9F\x98\x80z", 1, 0},
         CmpNameCase{"a?c",
                     "a\xE2\x82\xAC"
                     "c",
@@ -83,6 +85,7 @@ INSTANTIATE_TEST_SUITE_P(
         CmpNameCase{"*\xCE\xA3", "\xCE\xBB\xCF\x82", 1, 1},      // Σ, λς (final sigma)
         CmpNameCase{"k", "\xE2\x84\xAA", 1, 1},                  // the Kelvin sign
         CmpNameCase{"i", "\xC4\xB0", 1, 0},                      // İ has no one-letter fold
+        CmpNameCase{"\xC4\x80", "\xC4\x81", 1, 1},               // Ā, ā: a fold of stride 2
         CmpNameCase{"[\xC3\xA0-\xC3\xBF]x", "\xC3\x89x", 1, 1},  // [à-ÿ], Éx
         CmpNameCase{"[\xC3\x80-\xC3\x9E]", "\xC3\xA9", 1, 1},    // [À-Þ], é
         CmpNameCase{"[\xC3\x80-\xC3\x9E]", "\xC3\xBF", 1, 0},    // ÿ folds to itself
