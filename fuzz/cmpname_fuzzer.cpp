@@ -19,7 +19,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "console/wildcard.h"
+#include "console/session/wildcard.h"
 #include "engine/mask_list.h"
 #include "fuzz_support.h"
 

@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "labels.h"
+#include "support/labels.h"
 
 extern char** environ;
 

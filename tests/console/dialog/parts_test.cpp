@@ -18,7 +18,7 @@
 #include "console/dialog/form.h"
 #include "console/dialog/help.h"
 #include "console/dialog/history.h"
-#include "console/labels.h"
+#include "support/labels.h"
 #include "dialog/dialog.h"
 #include "host/module.h"
 

@@ -25,7 +25,7 @@
 #include "common/lang_file.h"
 #include "console/dialog/form.h"
 #include "console/dialog/help.h"
-#include "console/labels.h"
+#include "support/labels.h"
 
 extern char** environ;
 

@@ -1,12 +1,12 @@
 // The console host's wildcard rules, as the plug-in meets them through
 // CmpName.
-#include "console/wildcard.h"
+#include "console/session/wildcard.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "labels.h"
+#include "support/labels.h"
 
 namespace marlit::console {
 namespace {

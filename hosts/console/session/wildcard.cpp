@@ -1,4 +1,4 @@
-#include "console/wildcard.h"
+#include "console/session/wildcard.h"
 
 #include <algorithm>
 #include <cstddef>
@@ -19,7 +19,7 @@ struct FoldRun {
 };
 
 constexpr FoldRun kFoldRuns[] = {
-#include "console/case_fold_table.inc"
+#include "console/session/case_fold_table.inc"
 };
 
 constexpr char32_t LastOf(const FoldRun& run) {

@@ -1,5 +1,5 @@
 // The console host's command line and the dialog answers it gives.
-#include "console/options.h"
+#include "console/cli/options.h"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "console/dialog/answer.h"
-#include "labels.h"
+#include "support/labels.h"
 
 namespace marlit::console {
 namespace {

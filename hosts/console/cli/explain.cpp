@@ -1,9 +1,9 @@
-#include "console/explain.h"
+#include "console/cli/explain.h"
 
 #include <memory>
 #include <string_view>
 
-#include "console/options.h"
+#include "console/cli/options.h"
 #include "engine/criteria.h"
 #include "engine/mask_list.h"
 #include "platform/calendar.h"

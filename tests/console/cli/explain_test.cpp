@@ -1,6 +1,6 @@
 // How the console host tells the reading of the criteria (--explain) and
 // warns about readings a person probably did not mean.
-#include "console/explain.h"
+#include "console/cli/explain.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "labels.h"
+#include "support/labels.h"
 #include "platform/text.h"
 #include "support/fake_clock.h"
 

@@ -1,4 +1,4 @@
-#include "console/options.h"
+#include "console/cli/options.h"
 
 #include <cstring>
 
