@@ -54,6 +54,8 @@ constexpr uint64_t kProgressEveryMs = 100;
 // Directories read ahead of the caller, at most: what a tree of many small
 // directories may hold besides its entries.
 constexpr size_t kAheadDirectories = 2048;
+// Directories a helper reads between two takings of the walk's lock.
+constexpr size_t kReadBatch = 4;
 
 // A name of a directory, with a sort key: its first eight bytes, so that most
 // comparisons never reach the texts.
@@ -85,9 +87,8 @@ struct Directory {
   std::string Path;     // below the root, '/'-ended; "" for the root
   int Fd = -1;          // open while its entries are described and, if kept, its directories opened
   bool KeepFd = false;  // its directories are opened relative to Fd
-  bool Entered = false;  // the caller took its first entry
   bool DeniedTold = false;
-  Stage At = Stage::Unread;        // under the walk's lock
+  std::atomic<Stage> At{Stage::Unread};  // changed under the walk's lock
   std::atomic<uint32_t> Holds{0};  // blocks not yet described, directories not yet opened
   int Error = 0;
   uint32_t Blocks = 0;
@@ -350,11 +351,16 @@ struct Walk {
 
   std::mutex Mutex;
   std::condition_variable Wake;     // work for the helpers
-  std::condition_variable Settled;  // a directory became Ready
+  std::condition_variable Settled;  // the directory the caller awaits became Ready
   std::vector<Directory*> Reads;    // directories to read, the first needed on top
   std::vector<Directory*> Blocks;   // directories with blocks to describe
-  size_t Ahead = 0;                 // entries read and not yet entered by the caller
-  size_t AheadDirectories = 0;
+  // Entries and directories read and not yet entered by the caller.
+  std::atomic<size_t> Ahead{0};
+  std::atomic<size_t> AheadDirectories{0};
+  // Helpers waiting for work: counted before they look a last time, so that
+  // whoever makes work after that look sees them and wakes them.
+  std::atomic<size_t> Idle{0};
+  Directory* Awaited = nullptr;  // under the lock: what the caller waits for
   std::atomic<bool> Stopping{false};
   bool OutOfMemory = false;  // under the lock
   std::vector<std::thread> Threads;
@@ -533,6 +539,11 @@ int OpenToRead(Walk& w, Directory& d) {
   return fd;
 }
 
+// Wakes the helpers that wait for work, under the lock.
+void WakeHelpers(Walk& w) {
+  if (w.Idle.load() > 0) w.Wake.notify_all();
+}
+
 // A directory all of whose blocks are described: its directories go on the
 // stack, the first on top, and whoever waits for it is told. Under the lock.
 void Settle(Walk& w, Directory& d) {
@@ -552,9 +563,9 @@ void Settle(Walk& w, Directory& d) {
   for (auto it = d.Children.rbegin(); it != d.Children.rend(); ++it) {
     w.Reads.push_back(it->second.get());
   }
-  d.At = Stage::Ready;
-  w.Settled.notify_all();
-  if (!d.Children.empty()) w.Wake.notify_all();
+  d.At.store(Stage::Ready, std::memory_order_release);
+  if (w.Awaited == &d) w.Settled.notify_all();
+  if (!d.Children.empty()) WakeHelpers(w);
 }
 
 // Takes the output of a described block into the directory; the last block
@@ -616,54 +627,104 @@ void OfferBlocks(Walk& w, Directory& d) {
   d.Blocks = (count + kBlock - 1) / kBlock;
   d.Holds = d.Blocks;
   w.Blocks.push_back(&d);
-  if (d.Blocks > 1) w.Wake.notify_all();
+  if (d.Blocks > 1) WakeHelpers(w);
 }
 
-// Reads the names of a directory that the calling thread has claimed, then
-// describes its blocks with any thread that helps.
-void ReadClaimed(Walk& w, std::unique_lock<std::mutex>& lock, Directory& d, char* buffer) {
-  lock.unlock();
-  int readError = 0;
+// What reading one directory left, for the walk to take in under its lock.
+struct ReadOutput {
+  int Error = 0;
+  bool OutOfMemory = false;
+  bool Alone = false;  // described at once: Block holds what it found
+  BlockOutput Block;
+};
+
+// Reads the names of a directory that the calling thread has claimed, without
+// the lock; a directory of one block is described at once.
+void ReadUnlocked(Walk& w, Directory& d, char* buffer, ReadOutput& out) {
   try {
     const int fd = w.Stopping ? -1 : OpenToRead(w, d);
     if (fd < 0) {
       // A directory gone meanwhile (or turned into a link) is left empty.
-      if (!w.Stopping && errno != ENOENT && errno != ENOTDIR && errno != ELOOP) readError = errno;
+      if (!w.Stopping && errno != ENOENT && errno != ENOTDIR && errno != ELOOP) out.Error = errno;
     } else {
-      readError = ReadNames(fd, buffer, d);
-      if (readError == 0 && !d.Entries.empty()) {
+      out.Error = ReadNames(fd, buffer, d);
+      const uint32_t count = static_cast<uint32_t>(d.Entries.size());
+      if (out.Error == 0 && count > 0) {
         SortNames(d);
         const bool anyDescribed =
             w.Args->Wanted != nullptr ||
             std::any_of(d.Entries.begin(), d.Entries.end(),
                         [&w](const NameRecord& e) { return WalkNeeds(w, e.Type); });
-        if (anyDescribed) d.Facts.resize(d.Entries.size());
+        if (anyDescribed) d.Facts.resize(count);
       }
       d.Fd = fd;
-      d.KeepFd = fd == w.RootFd || w.KeptFds.fetch_add(1) < w.KeptFdBudget;
+      d.KeepFd = w.KeptFds.fetch_add(1) < w.KeptFdBudget;
       if (!d.KeepFd) w.KeptFds.fetch_sub(1);
+      if (out.Error == 0 && count > 0 && count <= kBlock) {
+        out.Alone = true;
+        d.Blocks = d.NextBlock = 1;
+        d.Holds = 1;
+        DescribeBlock(w, d, 0, count, out.Block);
+        Release(w, d);
+      }
     }
   } catch (const std::bad_alloc&) {
-    readError = ENOMEM;
+    out.OutOfMemory = true;
     w.Stopping = true;
   }
   w.Directories.fetch_add(1, std::memory_order_relaxed);
   w.Entries.fetch_add(d.Entries.size(), std::memory_order_relaxed);
-  lock.lock();
-  if (readError == ENOMEM) w.OutOfMemory = true;
-  d.Error = readError;
-  if (!d.Entered) {
-    w.Ahead += d.Entries.size();
+}
+
+// Takes in what reading a directory left, under the lock. Returns whether
+// blocks of it are left to describe.
+bool TakeRead(Walk& w, Directory& d, ReadOutput& out) {
+  if (out.OutOfMemory) {
+    w.OutOfMemory = true;
+    if (out.Error == 0) out.Error = ENOMEM;
+    if (out.Alone) {
+      for (size_t k = 0; k < out.Block.Found.size() && d.KeepFd; ++k) Release(w, d);
+      out.Block = BlockOutput();
+    }
+  }
+  d.Error = out.Error;
+  if (out.Error == 0) w.Ahead += d.Entries.size();
+  if (out.Alone) {
+    TakeBlock(w, d, out.Block);
+    return false;
   }
   OfferBlocks(w, d);
+  return d.At.load(std::memory_order_relaxed) != Stage::Ready;
+}
+
+// Describes the blocks of `d` that no thread has taken yet.
+void DescribeLeft(Walk& w, std::unique_lock<std::mutex>& lock, Directory& d) {
   uint32_t block = 0;
-  while (d.At != Stage::Ready && ClaimBlock(w, d, block)) DescribeClaimed(w, lock, d, block);
+  while (d.At.load(std::memory_order_relaxed) != Stage::Ready && ClaimBlock(w, d, block)) {
+    DescribeClaimed(w, lock, d, block);
+  }
+}
+
+// Reads a directory that the calling thread has claimed, then describes its
+// blocks with any thread that helps.
+void ReadClaimed(Walk& w, std::unique_lock<std::mutex>& lock, Directory& d, char* buffer) {
+  lock.unlock();
+  ReadOutput out;
+  ReadUnlocked(w, d, buffer, out);
+  lock.lock();
+  if (TakeRead(w, d, out)) DescribeLeft(w, lock, d);
 }
 
 // Claims a directory to read, under the lock.
 void Claim(Walk& w, Directory& d) {
-  d.At = Stage::Reading;
+  d.At.store(Stage::Reading, std::memory_order_relaxed);
   ++w.AheadDirectories;
+}
+
+// Whether a helper may read another directory ahead of the caller.
+bool MayReadAhead(const Walk& w) {
+  return !w.Reads.empty() && w.Ahead.load() < w.Args->Ahead &&
+         w.AheadDirectories.load() < kAheadDirectories;
 }
 
 // A helper thread: describes blocks first, then reads directories while it
@@ -687,14 +748,29 @@ void Help(Walk& w) {
           continue;
         }
       }
-      if (!w.Reads.empty() && w.Ahead < w.Args->Ahead && w.AheadDirectories < kAheadDirectories) {
-        Directory* const d = w.Reads.back();
-        w.Reads.pop_back();
-        Claim(w, *d);
-        ReadClaimed(w, lock, *d, buffer.get());
+      if (MayReadAhead(w)) {
+        // A few directories at a time, the lock taken once for all.
+        Directory* batch[kReadBatch];
+        size_t taken = 0;
+        while (taken < kReadBatch && MayReadAhead(w)) {
+          batch[taken] = w.Reads.back();
+          w.Reads.pop_back();
+          Claim(w, *batch[taken++]);
+        }
+        lock.unlock();
+        ReadOutput outs[kReadBatch];
+        for (size_t k = 0; k < taken; ++k) ReadUnlocked(w, *batch[k], buffer.get(), outs[k]);
+        lock.lock();
+        bool left[kReadBatch] = {};
+        for (size_t k = 0; k < taken; ++k) left[k] = TakeRead(w, *batch[k], outs[k]);
+        for (size_t k = 0; k < taken; ++k) {
+          if (left[k]) DescribeLeft(w, lock, *batch[k]);
+        }
         continue;
       }
-      w.Wake.wait(lock);
+      ++w.Idle;
+      if (!MayReadAhead(w) && w.Blocks.empty() && !w.Stopping) w.Wake.wait(lock);
+      --w.Idle;
     }
   } catch (const std::bad_alloc&) {
     if (!lock.owns_lock()) lock.lock();
@@ -728,18 +804,21 @@ void StartHelpers(Walk& w) {
 // Waits until `d` is Ready, doing its work itself rather than waiting for a
 // thread that has not taken it.
 void AwaitReady(Walk& w, Directory& d) {
+  if (d.At.load(std::memory_order_acquire) == Stage::Ready) return;
   std::unique_lock<std::mutex> lock(w.Mutex);
-  while (d.At != Stage::Ready) {
+  while (d.At.load(std::memory_order_relaxed) != Stage::Ready) {
     if (w.OutOfMemory) throw std::bad_alloc();
     uint32_t block = 0;
-    if (d.At == Stage::Unread) {
+    if (d.At.load(std::memory_order_relaxed) == Stage::Unread) {
       w.Reads.erase(std::find(w.Reads.begin(), w.Reads.end(), &d));
       Claim(w, d);
       ReadClaimed(w, lock, d, w.CallerBuffer.get());
     } else if (ClaimBlock(w, d, block)) {
       DescribeClaimed(w, lock, d, block);
     } else {
+      w.Awaited = &d;
       w.Settled.wait_for(lock, std::chrono::milliseconds(kProgressEveryMs));
+      w.Awaited = nullptr;
       lock.unlock();
       Report(w, d.Path);
       lock.lock();
@@ -748,13 +827,16 @@ void AwaitReady(Walk& w, Directory& d) {
   if (w.OutOfMemory) throw std::bad_alloc();
 }
 
-// The caller enters a directory: it no longer counts as read ahead.
+// The caller enters a directory (Ready): it no longer counts as read ahead.
+// Helpers held back by the budget are woken once half of it is free again,
+// not for every directory.
 void Enter(Walk& w, Directory& d) {
-  std::lock_guard<std::mutex> lock(w.Mutex);
-  d.Entered = true;
-  w.Ahead -= std::min(w.Ahead, d.Entries.size());
-  if (w.AheadDirectories > 0) --w.AheadDirectories;
-  w.Wake.notify_all();
+  const size_t ahead = w.Ahead -= d.Entries.size();
+  const size_t directories = --w.AheadDirectories;
+  if (w.Idle.load() > 0 && ahead < w.Args->Ahead / 2 && directories < kAheadDirectories / 2) {
+    std::lock_guard<std::mutex> lock(w.Mutex);
+    w.Wake.notify_all();
+  }
 }
 
 // Closes what a stopped walk left open, below `d`.
@@ -791,7 +873,7 @@ WalkHandle OpenWalk(const WalkArgs& args, std::string& error) {
   w->Follow = (args.Flags & kWalkFollowLinks) != 0;
   w->Identities = w->Follow || (args.Flags & kWalkSameDevice) != 0;
   const size_t threads = args.Threads != 0 ? args.Threads : std::min<size_t>(Processors(), 8);
-  w->Helpers = threads - 1;
+  w->Helpers = threads > 1 ? threads : 0;
   rlimit files{};
   const rlim_t fileLimit = getrlimit(RLIMIT_NOFILE, &files) == 0 ? files.rlim_cur : 1024;
   w->KeptFdBudget = static_cast<int>(std::min<rlim_t>(256, fileLimit / 4));
@@ -805,7 +887,6 @@ WalkHandle OpenWalk(const WalkArgs& args, std::string& error) {
   Directory& top = *w->Root;
   top.Device = root.st_dev;
   top.Inode = root.st_ino;
-  top.Entered = true;
   const int readError = ReadNames(w->RootFd, w->CallerBuffer.get(), top);
   if (readError != 0) return fail("cannot read directory", readError);
   SortNames(top);
