@@ -89,7 +89,7 @@ struct Directory {
   bool KeepFd = false;  // its directories are opened relative to Fd
   bool DeniedTold = false;
   std::atomic<Stage> At{Stage::Unread};  // changed under the walk's lock
-  std::atomic<uint32_t> Holds{0};  // blocks not yet described, directories not yet opened
+  std::atomic<uint32_t> Holds{0};        // blocks not yet described, directories not yet opened
   int Error = 0;
   uint32_t Blocks = 0;
   uint32_t NextBlock = 0;           // under the walk's lock

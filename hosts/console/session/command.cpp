@@ -190,7 +190,8 @@ int RunWith(Run& run, int argc, const char* const* argv, const CommandStreams& s
     return kStatusSelected;
   }
 
-  const ProgramPlaces places = LocateProgramPlaces(ProgramDirectory());
+  const ProgramPlaces places = LocateProgramPlaces(
+      streams.ProgramDirectory != nullptr ? streams.ProgramDirectory : ProgramDirectory());
   const std::string pluginPath =
       options.PluginPath.empty() ? places.Modules + "/" + kPluginModule : options.PluginPath;
   if (!LoadPlugin(pluginPath, run.Plugin, error)) return Fail(error);

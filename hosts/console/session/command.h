@@ -22,6 +22,9 @@ struct CommandStreams {
   std::FILE* Out = stdout;
   std::FILE* Err = stderr;
   size_t WindowEntries = kWindowEntries;
+  // Where the program's modules and files are found from; null: the
+  // program's own folder.
+  const char* ProgramDirectory = nullptr;
 };
 
 // Runs the command the arguments give and returns its exit status: 0 when
