@@ -101,38 +101,40 @@ char32_t ModelFold(char32_t c, bool utf8) {
 }
 
 // One element of a pattern: a run of any characters, any one character, one
-// character of a set of ranges, or one character compared without case.
+// character of a set of ranges, no character (the empty set "[]"), or one
+// character compared without case. Rest: the pattern's characters from it on.
 struct Element {
-  enum Kind { Star, Any, Set, Char } What;
+  enum Kind { Star, Any, Set, Empty, Char } What;
   char32_t Value;
   std::vector<std::pair<char32_t, char32_t>> Ranges;
+  std::u32string Rest;
 };
 
-// A set is '[', at least one member, then the first ']' after it; its members
-// are single characters and ranges "x-y". A '[' that no set follows is an
-// ordinary character.
+// A set is '[' and the first ']' after it; its members are single characters
+// and ranges "x-y". A '[' without a ']' is an ordinary character.
 std::vector<Element> Elements(const std::vector<char32_t>& p) {
   std::vector<Element> out;
   for (size_t i = 0; i < p.size();) {
     const char32_t c = p[i];
+    const std::u32string rest(p.begin() + static_cast<ptrdiff_t>(i), p.end());
     if (c == '*' || c == '?') {
       // A run of '*' matches what one does.
       const bool repeated = c == '*' && !out.empty() && out.back().What == Element::Star;
-      if (!repeated) out.push_back(Element{c == '*' ? Element::Star : Element::Any, 0, {}});
+      if (!repeated) out.push_back(Element{c == '*' ? Element::Star : Element::Any, 0, {}, rest});
       ++i;
       continue;
     }
     size_t close = p.size();
-    if (c == '[' && i + 2 < p.size()) {
+    if (c == '[') {
       close = static_cast<size_t>(
-          std::find(p.begin() + static_cast<ptrdiff_t>(i) + 2, p.end(), U']') - p.begin());
+          std::find(p.begin() + static_cast<ptrdiff_t>(i) + 1, p.end(), U']') - p.begin());
     }
     if (close == p.size()) {
-      out.push_back(Element{Element::Char, c, {}});
+      out.push_back(Element{Element::Char, c, {}, rest});
       ++i;
       continue;
     }
-    Element set{Element::Set, 0, {}};
+    Element set{close == i + 1 ? Element::Empty : Element::Set, 0, {}, rest};
     for (size_t k = i + 1; k < close;) {
       if (k + 2 < close && p[k + 1] == '-') {
         set.Ranges.emplace_back(p[k], p[k + 2]);
@@ -156,7 +158,10 @@ struct NameChar {
   const std::vector<char32_t>* Others;
 };
 
-// A character fits a set when some member folds as it does.
+char32_t Capital(char32_t c) { return c >= 'a' && c <= 'z' ? c - 32 : c; }
+
+// A character fits a set when some member folds as it does; a range of ASCII
+// characters holds an ASCII one when its capital lies between theirs.
 bool Fits(const Element& e, const NameChar& c, bool utf8) {
   switch (e.What) {
     case Element::Any:
@@ -165,6 +170,12 @@ bool Fits(const Element& e, const NameChar& c, bool utf8) {
       return ModelFold(e.Value, utf8) == c.Folded;
     case Element::Set:
       for (const auto& range : e.Ranges) {
+        if (range.first < 0x80 && range.second < 0x80 && c.Code < 0x80) {
+          if (Capital(c.Code) >= Capital(range.first) && Capital(c.Code) <= Capital(range.second)) {
+            return true;
+          }
+          continue;
+        }
         const auto inside = [&](char32_t x) { return x >= range.first && x <= range.second; };
         if (inside(c.Code) || inside(c.Folded)) return true;
         for (const char32_t x : *c.Others) {
@@ -173,13 +184,15 @@ bool Fits(const Element& e, const NameChar& c, bool utf8) {
       }
       return false;
     case Element::Star:
+    case Element::Empty:
       break;
   }
   return false;
 }
 
 // matches[j]: the elements from i on match the name from j on; filled from
-// the last element back.
+// the last element back. At the end of the name what is left of the pattern
+// matches when it is ".*", or "." and the name has no dot.
 bool ModelPattern(std::string_view pattern, std::string_view subject, bool utf8) {
   const std::vector<Element> elements = Elements(Characters(pattern, utf8));
   std::vector<NameChar> name;
@@ -196,14 +209,20 @@ bool ModelPattern(std::string_view pattern, std::string_view subject, bool utf8)
     if (!utf8) others = folded >= 'a' && folded <= 'z' ? &(*capitals)[folded - 'a'] : &none;
     name.push_back(NameChar{c, folded, others});
   }
+  const bool dot =
+      std::any_of(name.begin(), name.end(), [](const NameChar& c) { return c.Code == '.'; });
   std::vector<char> next(name.size() + 1, 0), here(name.size() + 1, 0);
   next[name.size()] = 1;
   for (size_t i = elements.size(); i-- > 0;) {
     const Element& e = elements[i];
-    here[name.size()] = e.What == Element::Star && next[name.size()];
+    here[name.size()] =
+        ((e.What == Element::Star || e.What == Element::Empty) && next[name.size()]) ||
+        e.Rest == U".*" || (e.Rest == U"." && !dot);
     for (size_t j = name.size(); j-- > 0;) {
       if (e.What == Element::Star) {
         here[j] = next[j] || here[j + 1];
+      } else if (e.What == Element::Empty) {
+        here[j] = next[j];
       } else {
         here[j] = Fits(e, name[j], utf8) && next[j + 1];
       }
@@ -214,8 +233,7 @@ bool ModelPattern(std::string_view pattern, std::string_view subject, bool utf8)
 }
 
 bool ModelOne(std::string_view pattern, std::string_view name) {
-  if (pattern == "*.*") return true;
-  if (pattern == "*.") return name.find('.') == std::string_view::npos;
+  if (pattern == "*" || pattern == "*.*") return true;
   return ModelPattern(pattern, name, ModelUtf8(pattern) && ModelUtf8(name));
 }
 

@@ -31,6 +31,7 @@ constexpr bool Covers(const FoldRun& run, char32_t c) {
 }
 
 constexpr char32_t AsciiFold(char32_t c) { return c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c; }
+constexpr char32_t AsciiUpper(char32_t c) { return c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c; }
 
 // One character of a text: its code and its length in bytes. Read byte by
 // byte, every byte is a character of its own.
@@ -79,74 +80,106 @@ bool InFoldedRange(char32_t c, char32_t folded, char32_t from, char32_t to) {
   return false;
 }
 
-// Matches one character of the name against the pattern element at `at` (not
-// a '*'). Sets `next` to the position after the element. Returns whether the
-// character fits.
+// Whether the name's character fits the set between `first` and `end` (the
+// pattern's bytes after '[' up to the ']'): single characters, and ranges
+// "a-z" where a '-' stands between two of them (a '-' first or last is
+// itself).
 template <bool Utf8>
-bool MatchElement(std::string_view p, size_t at, Character ch, size_t& next) {
-  const Character element = CharacterAt<Utf8>(p, at);
-  if (element.Code == '?') {
-    next = at + 1;
-    return true;
-  }
+bool InSet(std::string_view p, size_t first, size_t end, Character ch) {
   const char32_t folded = Fold<Utf8>(ch.Code);
-  if (element.Code == '[') {
-    // The set runs to the first ']' after at least one member (the bytes of
-    // a longer first member are never a ']'); without one the '[' is an
-    // ordinary character.
-    const size_t close = p.find(']', at + 2);
-    if (close != std::string_view::npos) {
-      next = close + 1;
-      for (size_t i = at + 1; i < close;) {
-        const Character from = CharacterAt<Utf8>(p, i);
-        i += from.Length;
-        if (i + 1 < close && p[i] == '-') {
-          const Character to = CharacterAt<Utf8>(p, i + 1);
-          i += 1 + to.Length;
-          if (InFoldedRange<Utf8>(ch.Code, folded, from.Code, to.Code)) return true;
-        } else if (Fold<Utf8>(from.Code) == folded) {
-          return true;
-        }
+  for (size_t i = first; i < end;) {
+    const Character from = CharacterAt<Utf8>(p, i);
+    i += from.Length;
+    if (i + 1 < end && p[i] == '-') {
+      const Character to = CharacterAt<Utf8>(p, i + 1);
+      i += 1 + to.Length;
+      if (from.Code < 0x80 && to.Code < 0x80 && ch.Code < 0x80) {
+        // As the file manager compares: all three in capitals, so that [a-Z]
+        // holds every letter and [Z-a] none.
+        const char32_t c = AsciiUpper(ch.Code);
+        if (c >= AsciiUpper(from.Code) && c <= AsciiUpper(to.Code)) return true;
+      } else if (InFoldedRange<Utf8>(ch.Code, folded, from.Code, to.Code)) {
+        return true;
       }
-      return false;
+    } else if (Fold<Utf8>(from.Code) == folded) {
+      return true;
     }
   }
-  next = at + element.Length;
-  return Fold<Utf8>(element.Code) == folded;
+  return false;
 }
 
-// Greedy matching with one backtrack point: on a mismatch only the last '*'
-// takes one more character, since an earlier '*' could gain nothing a later
-// one cannot. Each step advances the name or that '*', so the work is bounded
-// by the product of the lengths, never exponential.
+// Greedy matching with one backtrack point, as the file manager matches: on a
+// mismatch only the last '*' takes one more character, since an earlier '*'
+// could gain nothing a later one cannot. Each step advances the name or that
+// '*', so the work is bounded by the product of the lengths, never
+// exponential. Its rules beyond the plain ones: a set runs to the first ']'
+// ("[]" is empty and matches no character, "[" without a ']' is itself), and
+// at the end of the name a pattern left with ".*", or with "." when the name
+// has no dot, matches ("ab.*" and "ab." both match "ab").
 template <bool Utf8>
 bool MatchIn(std::string_view p, std::string_view s) {
+  constexpr size_t kNone = std::string_view::npos;
+  const bool hasDot = s.find('.') != kNone;
   size_t pi = 0;
   size_t si = 0;
-  size_t starPattern = std::string_view::npos;
+  size_t starPattern = kNone;
   size_t starName = 0;
-  while (si < s.size()) {
-    const Character ch = CharacterAt<Utf8>(s, si);
-    if (pi < p.size()) {
-      if (p[pi] == '*') {
-        starPattern = ++pi;
-        starName = si;
+  const auto backtrack = [&] {
+    if (starPattern == kNone || starName >= s.size()) return false;
+    starName += CharacterAt<Utf8>(s, starName).Length;
+    si = starName;
+    pi = starPattern;
+    return true;
+  };
+  while (true) {
+    if (pi == p.size()) {
+      if (si == s.size()) return true;
+      if (!backtrack()) return false;
+      continue;
+    }
+    if (p[pi] == '*') {
+      starPattern = ++pi;
+      starName = si;
+      continue;
+    }
+    if (p[pi] == '?') {
+      if (si == s.size()) return false;
+      ++pi;
+      si += CharacterAt<Utf8>(s, si).Length;
+      continue;
+    }
+    if (p[pi] == '[') {
+      const size_t close = p.find(']', pi + 1);
+      if (close != kNone) {
+        if (close == pi + 1) {
+          pi = close + 1;
+          continue;
+        }
+        if (si == s.size()) return false;
+        const Character ch = CharacterAt<Utf8>(s, si);
+        if (InSet<Utf8>(p, pi + 1, close, ch)) {
+          pi = close + 1;
+          si += ch.Length;
+          continue;
+        }
+        if (!backtrack()) return false;
         continue;
       }
-      size_t next = 0;
-      if (MatchElement<Utf8>(p, pi, ch, next)) {
-        pi = next;
+    }
+    const Character element = CharacterAt<Utf8>(p, pi);
+    if (si < s.size()) {
+      const Character ch = CharacterAt<Utf8>(s, si);
+      if (Fold<Utf8>(element.Code) == Fold<Utf8>(ch.Code)) {
+        pi += element.Length;
         si += ch.Length;
         continue;
       }
+    } else {
+      const std::string_view rest = p.substr(pi);
+      if (rest == ".*" || (rest == "." && !hasDot)) return true;
     }
-    if (starPattern == std::string_view::npos) return false;
-    pi = starPattern;
-    starName += CharacterAt<Utf8>(s, starName).Length;
-    si = starName;
+    if (!backtrack()) return false;
   }
-  while (pi < p.size() && p[pi] == '*') ++pi;
-  return pi == p.size();
 }
 
 // Whether the name ends with the text, ASCII letters compared without case.
@@ -163,10 +196,10 @@ bool EndsWithFolded(std::string_view name, std::string_view tail) {
 }
 
 bool MatchOne(std::string_view pattern, std::string_view name, bool utf8) {
-  if (pattern == "*.*") return true;
-  if (pattern == "*.") return name.find('.') == std::string_view::npos;
-  // The commonest mask, "*.log" and the like, read as bytes: a tail to compare.
-  if (!utf8 && pattern.size() > 1 && pattern[0] == '*' &&
+  if (pattern == "*" || pattern == "*.*") return true;
+  // The commonest mask, "*.log" and the like, read as bytes: a tail to compare
+  // (one that ends in '.' may match a name without a dot).
+  if (!utf8 && pattern.size() > 1 && pattern[0] == '*' && pattern.back() != '.' &&
       pattern.find_first_of("*?[", 1) == std::string_view::npos) {
     return EndsWithFolded(name, pattern.substr(1));
   }

@@ -53,7 +53,16 @@ INSTANTIATE_TEST_SUITE_P(
         CmpNameCase{"[a-c]x", "Bx", 1, 1}, CmpNameCase{"[A-C]x", "bx", 1, 1},
         CmpNameCase{"[0-9][0-9]", "42", 1, 1}, CmpNameCase{"[0-9][0-9]", "4a", 1, 0},
         CmpNameCase{"[a-c0-2_]", "_", 1, 1}, CmpNameCase{"[a-c0-2_]", "3", 1, 0},
-        CmpNameCase{"*[xyz]", "abcz", 1, 1}, CmpNameCase{"[]", "[]", 1, 1},
+        CmpNameCase{"*[xyz]", "abcz", 1, 1}, CmpNameCase{"[]", "[]", 1, 0},
+        CmpNameCase{"a[]b", "ab", 1, 1}, CmpNameCase{"[]]", "]", 1, 1},
+        // Ranges of ASCII compare in capitals, as the file manager's do.
+        CmpNameCase{"[a-Z]", "q", 1, 1}, CmpNameCase{"[A-z]", "_", 1, 0},
+        CmpNameCase{"[Z-a]", "Z", 1, 0},
+        // At the end of the name ".*" is left out, and "." when it has no dot.
+        CmpNameCase{"ab.*", "ab", 1, 1}, CmpNameCase{"ab.", "ab", 1, 1},
+        CmpNameCase{"ab.", "ab.c", 1, 0}, CmpNameCase{"*.", "a.", 1, 1},
+        CmpNameCase{"*.*.*", "ab", 1, 0}, CmpNameCase{"*.*.*", "a.b", 1, 1},
+        CmpNameCase{"*.*.", "a.b", 1, 0}, CmpNameCase{"?.*", "a", 1, 1},
         CmpNameCase{"[ab", "[ab", 1, 1}, CmpNameCase{"[ab", "a", 1, 0},
         // The two whole-mask special forms.
         CmpNameCase{"*.*", "noext", 1, 1}, CmpNameCase{"*.*", ".hidden", 1, 1},
