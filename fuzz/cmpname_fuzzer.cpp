@@ -1,4 +1,5 @@
-// The console host's name matching (CmpName, masks and single patterns)
+// The console host's name matching (CmpName and single patterns) and the
+// plug-in's reading of mask lists over it,
 // with any mask against any name, checked against a plain model of the same
 // rules that matches by dynamic programming over characters (UTF-8 ones when
 // mask and name are both well-formed, else bytes). The matcher must also finish
@@ -12,12 +13,14 @@
 // not set the pace.
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
 
-#include "console/wildcard.h"
+#include "console/session/wildcard.h"
+#include "engine/mask_list.h"
 #include "fuzz_support.h"
 
 namespace {
@@ -210,45 +213,46 @@ bool ModelPattern(std::string_view pattern, std::string_view subject, bool utf8)
   return next[0] != 0;
 }
 
-std::string_view Trim(std::string_view s) {
-  while (!s.empty() && s.front() == ' ') s.remove_prefix(1);
-  while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
-  return s;
-}
-
-// The patterns of a list, split at any of `separators`, trimmed, empty ones
-// left out.
-std::vector<std::string_view> Patterns(std::string_view list, std::string_view separators) {
-  std::vector<std::string_view> out;
-  size_t start = 0;
-  for (size_t i = 0; i <= list.size(); ++i) {
-    if (i == list.size() || separators.find(list[i]) != std::string_view::npos) {
-      const std::string_view p = Trim(list.substr(start, i - start));
-      if (!p.empty()) out.push_back(p);
-      start = i + 1;
-    }
-  }
-  return out;
-}
-
-bool ModelOne(std::string_view pattern, std::string_view name, bool utf8) {
+bool ModelOne(std::string_view pattern, std::string_view name) {
   if (pattern == "*.*") return true;
   if (pattern == "*.") return name.find('.') == std::string_view::npos;
-  return ModelPattern(pattern, name, utf8);
+  return ModelPattern(pattern, name, ModelUtf8(pattern) && ModelUtf8(name));
 }
 
-// Include patterns before the first '|' (none: every name), exclude patterns
-// after it.
+// The list syntax read character by character: each character with whether
+// it stood in quotes; unquoted ',' ';' end a pattern, the first unquoted '|'
+// ends the include patterns and later ones end a pattern; unquoted spaces at
+// either end of a pattern and empty patterns drop out.
 bool ModelMask(std::string_view mask, std::string_view name) {
-  const bool utf8 = ModelUtf8(mask) && ModelUtf8(name);
-  const size_t bar = mask.find('|');
-  const std::vector<std::string_view> include = Patterns(mask.substr(0, bar), ",");
+  std::vector<std::string> include, exclude;
+  std::vector<std::pair<char, bool>> current;
+  bool quoted = false, excluding = false;
+  const auto finish = [&] {
+    while (!current.empty() && current.front() == std::make_pair(' ', false)) {
+      current.erase(current.begin());
+    }
+    while (!current.empty() && current.back() == std::make_pair(' ', false)) current.pop_back();
+    std::string pattern;
+    for (const auto& [c, q] : current) pattern += c;
+    if (!pattern.empty()) (excluding ? exclude : include).push_back(pattern);
+    current.clear();
+  };
+  for (const char c : mask) {
+    if (c == '"') {
+      quoted = !quoted;
+    } else if (!quoted && (c == ',' || c == ';' || c == '|')) {
+      finish();
+      excluding = excluding || c == '|';
+    } else {
+      current.emplace_back(c, quoted);
+    }
+  }
+  finish();
   bool included = include.empty();
-  for (const std::string_view p : include) included = included || ModelOne(p, name, utf8);
+  for (const std::string& p : include) included = included || ModelOne(p, name);
   if (!included) return false;
-  if (bar == std::string_view::npos) return true;
-  for (const std::string_view p : Patterns(mask.substr(bar + 1), ",|")) {
-    if (ModelOne(p, name, utf8)) return false;
+  for (const std::string& p : exclude) {
+    if (ModelOne(p, name)) return false;
   }
   return true;
 }
@@ -275,6 +279,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (slash != std::string_view::npos) leaf.remove_prefix(slash + 1);
   }
   const int matched = marlit::console::ConsoleCmpName(mask.c_str(), name.c_str(), skipPath);
-  Require(matched == (ModelMask(mask, leaf) ? 1 : 0), "a mask matches as the model does");
+  Require(matched == (ModelOne(mask, leaf) ? 1 : 0), "one pattern matches as the model does");
+  // The plug-in's list reader over the host's matching of one pattern; a
+  // dialog field holds 511 characters of a mask.
+  const std::string_view field = std::string_view(mask).substr(0, marlit::kDialogTextSize - 1);
+  auto list = std::make_unique<marlit::MaskList>();
+  marlit::ReadMaskList(field, *list);
+  const std::string leafText(leaf);
+  Require(marlit::MaskMatches(*list, marlit::console::ConsoleCmpName, leafText.c_str()) ==
+              (field.find_first_of(",;|\"") == std::string_view::npos ? ModelOne(field, leaf)
+                                                                      : ModelMask(field, leaf)),
+          "a mask list matches as the model does");
   return 0;
 }

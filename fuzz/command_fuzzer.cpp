@@ -32,7 +32,7 @@
 #include <string_view>
 #include <vector>
 
-#include "console/wildcard.h"
+#include "console/session/wildcard.h"
 #include "dialog/dialog.h"
 #include "fuzz_support.h"
 #include "host/module.h"

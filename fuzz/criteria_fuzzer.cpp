@@ -7,7 +7,7 @@
 #include <cstring>
 #include <string_view>
 
-#include "console/explain.h"
+#include "console/cli/explain.h"
 #include "engine/criteria.h"
 #include "engine/selection.h"
 #include "platform/text.h"

@@ -40,7 +40,7 @@ constexpr int kAttributeCount = 6;
 
 // The criteria of one run, parsed once after the dialog was confirmed.
 struct SelectionCriteria {
-  char Mask[kDialogTextSize];  // handed to the host's name matching whole
+  char Mask[kDialogTextSize];  // a list of patterns, read by ReadMaskList
   RangeKind SizeKind;
   int64_t SizeFrom;  // bytes; kNoSize for an empty lower text
   int64_t SizeTo;    // bytes; kNoSize for an empty upper text

@@ -1,6 +1,9 @@
 // The selection pass and its item tests.
 #include "engine/selection.h"
 
+#include "engine/mask_list.h"
+#include "platform/text.h"
+
 namespace marlit {
 namespace {
 
@@ -11,6 +14,7 @@ constexpr int kAhead = 8;
 
 // Everything of a pass that does not depend on the item, worked out once.
 struct PassContext {
+  MaskList Mask;
   uint32_t IncludeMask;  // 0: the include test passes every item
   uint32_t ExcludeMask;  // 0: the exclude test passes every item
   bool NeedWriteTime;
@@ -42,8 +46,8 @@ DateBound UpperDateBoundOf(const SYSTEMTIME& bound, const TimeServices& clock) {
   return upper;
 }
 
-PassContext PreparePass(const SelectionCriteria& c, const TimeServices& clock) {
-  PassContext ctx{};
+void PreparePass(const SelectionCriteria& c, const TimeServices& clock, PassContext& ctx) {
+  ReadMaskList(std::string_view(c.Mask, BoundedLength(c.Mask, sizeof c.Mask)), ctx.Mask);
   ctx.IncludeMask = AttributeMask(c.InAttr);
   ctx.ExcludeMask = AttributeMask(c.ExAttr);
   ctx.NeedWriteTime = c.DateKind != RangeKind::None || c.TimeKind != RangeKind::None;
@@ -54,7 +58,6 @@ PassContext PreparePass(const SelectionCriteria& c, const TimeServices& clock) {
   if (c.DateKind == RangeKind::Between || c.DateKind == RangeKind::UpTo) {
     ctx.DateTo = UpperDateBoundOf(c.DateTo, clock);
   }
-  return ctx;
 }
 
 // Worked out only for a time criterion: a date alone never needs it.
@@ -129,7 +132,7 @@ bool TimePasses(const ItemWriteTime& t, const SelectionCriteria& c) {
 
 bool ItemPasses(const PluginPanelItem& item, const SelectionCriteria& c, const PassContext& ctx,
                 FarApiCmpName cmpName, LocalZone& zone) {
-  if (cmpName(c.Mask, item.FindData.cFileName, 1) == 0) return false;
+  if (!MaskMatches(ctx.Mask, cmpName, item.FindData.cFileName)) return false;
   const uint64_t size = (uint64_t{item.FindData.nFileSizeHigh} << 32) | item.FindData.nFileSizeLow;
   if (!SizePasses(size, c)) return false;
   // Include: any attribute of the set; exclude: fails only with all of them.
@@ -196,7 +199,8 @@ void SelectionPass(PanelInfo& panel, const SelectionCriteria& criteria, FarApiCm
   if (criteria.ClearFirst) {
     for (int i = 0; i < count; ++i) items[i].Flags = 0;
   }
-  const PassContext ctx = PreparePass(criteria, clock);
+  PassContext ctx{};
+  PreparePass(criteria, clock, ctx);
   LocalZone zone = OpenLocalZone(clock, ctx.NeedWriteTime ? static_cast<size_t>(count) : 0);
   for (int i = 0; i < count; ++i) {
     if (i + kAhead < count) {

@@ -42,8 +42,9 @@ bool DateNotAfter(const DateBound& upper, const ItemWriteTime& item);
 
 // Clears every item's Flags when ClearFirst is set, then applies Mode to the
 // Flags of each item that passes mask, size, include, exclude, date and time
-// of day. Changes nothing but Flags. cmpName is the host's name matching; the
-// clock gives each item's local write time.
+// of day. Changes nothing but Flags. cmpName is the host's matching of one
+// pattern, asked for each pattern of the mask list; the clock gives each
+// item's local write time.
 void SelectionPass(PanelInfo& panel, const SelectionCriteria& criteria, FarApiCmpName cmpName,
                    const TimeServices& clock);
 

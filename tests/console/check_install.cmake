@@ -13,7 +13,7 @@ if(NOT status EQUAL 0)
 endif()
 
 foreach(file bin/marlit ${MODULE_DIR}/marlit.so ${DATA_DIR}/marlit_eng.lng
-    ${DATA_DIR}/marlit_rus.hlp ${MANDIR}/man1/marlit.1.gz
+    ${DATA_DIR}/marlit_rus.hlf ${MANDIR}/man1/marlit.1.gz
     share/bash-completion/completions/marlit share/zsh/vendor-completions/_marlit
     share/fish/vendor_completions.d/marlit.fish)
   if(NOT EXISTS ${prefix}/${file})

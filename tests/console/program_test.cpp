@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "labels.h"
+#include "support/labels.h"
 
 extern char** environ;
 
@@ -206,7 +206,7 @@ class Program : public ::testing::Test {
     std::vector<std::string> names = {"marlit", "marlit.so"};
     if (withFiles) {
       names.insert(names.end(),
-                   {"marlit_eng.lng", "marlit_rus.lng", "marlit_eng.hlp", "marlit_rus.hlp"});
+                   {"marlit_eng.lng", "marlit_rus.lng", "marlit_eng.hlf", "marlit_rus.hlf"});
     }
     for (const std::string& name : names) fs::copy_file(built / name, folder / name);
     return folder / "marlit";
@@ -472,6 +472,34 @@ TEST_F(Program, ListsAHundredThousandEntries) {
   EXPECT_EQ(Lines(sevens.Out).size(), static_cast<size_t>(kCount / 10));
   const Result piped = Run({"--selected", "-", "--deselect", "--mask", "*[0-8]", Panel()}, all.Out);
   EXPECT_EQ(Lines(piped.Out).size(), static_cast<size_t>(kCount / 10));
+}
+
+// Names alike in their first eight bytes in byte order, and a directory of
+// more entries than one thread describes at a time.
+TEST_F(Program, ListsInByteOrderPastTheFirstBlock) {
+  for (const char* name : {"longname-2", "longname-1", "longname-10"}) {
+    fs::create_directories(Dir / "names");
+    MakeFile(Dir / "names" / name, 0, 0644);
+  }
+  fs::create_directories(Dir / "many" / "a");
+  MakeFile(Dir / "many" / "a" / "x", 0, 0644);
+  for (int i = 0; i < 600; ++i) {
+    char name[8];
+    std::snprintf(name, sizeof name, "f%03d", i);
+    MakeFile(Dir / "many" / name, i == 599 ? 1 : 0, 0644);
+  }
+  const fs::path before = fs::current_path();
+  fs::current_path(Dir);
+  const Result names = Run({"names"});
+  const Result empty = Run({"-r", "--size", "0", "many"});
+  const Result last = Run({"-rl", "--mask", "f59[89]", "many"});
+  fs::current_path(before);
+  EXPECT_EQ(names.Out, "names/longname-1\nnames/longname-10\nnames/longname-2\n");
+  const std::vector<std::string> lines = Lines(empty.Out);
+  ASSERT_EQ(lines.size(), 601u);  // a, a/x and f000 to f598
+  EXPECT_EQ(lines.front(), "many/a");
+  EXPECT_EQ(lines.back(), "many/f598");
+  EXPECT_EQ(Lines(last.Out).size(), 2u);
 }
 
 struct FailureCase {

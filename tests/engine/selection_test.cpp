@@ -134,25 +134,36 @@ TEST(SelectionPass, MaskThatMatchesNothing) {
   EXPECT_EQ(FlagsAfter(FlaggedPair(), input), (std::vector<uint32_t>{0, 0, 0, 0}));
 }
 
-const char* g_lastPattern = nullptr;
+std::vector<std::string> g_patterns;
 int MARLIT_WINAPI RecordingCmpName(const char* pattern, const char* name, int skipPath) {
-  g_lastPattern = pattern;
+  g_patterns.emplace_back(pattern);
   EXPECT_EQ(skipPath, 1);
   EXPECT_STREQ(name, "dir\\x.txt");
-  return 1;
+  return 0;
 }
 
-TEST(SelectionPass, MaskAndNameGoToTheHostWhole) {
+// A mask without list syntax reaches the host byte for byte; a list, one
+// pattern at a time, each pattern of one pass split once.
+TEST(SelectionPass, MaskGoesToTheHostPatternByPattern) {
   std::vector<PluginPanelItem> items = {MakeItem({"dir\\x.txt"})};
   PanelInfo panel = test::PanelOf(items);
   const TimeServices clock = test::FixedClock(0);
   SelectionCriteria c = CriteriaOf(DialogInput{}, clock);
-  SelectionPass(panel, c, RecordingCmpName, clock);
-  EXPECT_STREQ(g_lastPattern, "*.*");
-  const std::string mask = " a*, b?|c ";
-  std::strncpy(c.Mask, mask.c_str(), sizeof c.Mask - 1);
-  SelectionPass(panel, c, RecordingCmpName, clock);
-  EXPECT_EQ(g_lastPattern, mask);
+  const struct {
+    const char* Mask;
+    std::vector<std::string> Asked;
+  } rows[] = {
+      {"*.*", {"*.*"}},
+      {" a* b? ", {" a* b? "}},
+      {" a*, b?|c ", {"a*", "b?"}},  // no include matched: the exclusion is not asked
+      {"|c;d", {"c", "d"}},
+  };
+  for (const auto& row : rows) {
+    g_patterns.clear();
+    std::strncpy(c.Mask, row.Mask, sizeof c.Mask - 1);
+    SelectionPass(panel, c, RecordingCmpName, clock);
+    EXPECT_EQ(g_patterns, row.Asked) << row.Mask;
+  }
 }
 
 // Sizes: 0, 1023, 1024, 2048, 3 GiB, 4 GiB + 1.

@@ -65,8 +65,8 @@ struct Language {
 };
 
 const Language kLanguages[] = {
-    {"English", "marlit_eng.lng", "marlit_eng.hlp", ".Language=English,English", false},
-    {"Russian", "marlit_rus.lng", "marlit_rus.hlp", ".Language=Russian,Russian (Русский)", true},
+    {"English", "marlit_eng.lng", "marlit_eng.hlf", ".Language=English,English", false},
+    {"Russian", "marlit_rus.lng", "marlit_rus.hlf", ".Language=Russian,Russian (Русский)", true},
 };
 
 std::string LangPath(const std::string& name) { return std::string(MARLIT_LANG_DIR) + "/" + name; }

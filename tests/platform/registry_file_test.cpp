@@ -279,6 +279,19 @@ TEST_F(RegistryFileTest, EmptyFileIsAFreshStore) {
   EXPECT_EQ(Slurp(File), "REGEDIT4\n\n" + Section(PluginKey) + "\n\"Mask\"=\"x\"\n");
 }
 
+// Deleting from an empty store finds no key and changes nothing: the file is
+// neither given a header nor replaced.
+TEST_F(RegistryFileTest, DeleteFromAnEmptyFileLeavesItAsItIs) {
+  Put(File, "");
+  struct stat before {};
+  ASSERT_EQ(stat(File.c_str(), &before), 0);
+  EXPECT_EQ(DeleteRegistryKey(kRoot, PluginKey.c_str()), RegistryResult::Missing);
+  struct stat after {};
+  ASSERT_EQ(stat(File.c_str(), &after), 0);
+  EXPECT_EQ(after.st_ino, before.st_ino);
+  EXPECT_EQ(after.st_size, 0);
+}
+
 // A store that cannot be read (here a folder where the file should be).
 TEST_F(RegistryFileTest, UnreadableStoreFails) {
   ASSERT_TRUE(std::filesystem::create_directory(File));

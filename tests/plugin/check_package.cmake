@@ -3,8 +3,8 @@ cmake_minimum_required(VERSION 3.25)
 # folder Marlit/ with the module and the four language and help files, and
 # nothing else.
 set(expected
-  Marlit/marlit.dll Marlit/marlit_eng.hlp Marlit/marlit_eng.lng
-  Marlit/marlit_rus.hlp Marlit/marlit_rus.lng)
+  Marlit/marlit.dll Marlit/marlit_eng.hlf Marlit/marlit_eng.lng
+  Marlit/marlit_rus.hlf Marlit/marlit_rus.lng)
 file(REMOVE_RECURSE "${WORK}")
 file(MAKE_DIRECTORY "${WORK}")
 execute_process(COMMAND ${CPACK} --config ${CONFIG} -B ${WORK} RESULT_VARIABLE failed

@@ -3,7 +3,7 @@
 // answers by default, the terminal screen (marlit -i) is the other one.
 #pragma once
 
-#include "console/options.h"
+#include "console/cli/options.h"
 #include "host/records.h"
 
 namespace marlit::console {

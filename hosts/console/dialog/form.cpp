@@ -5,7 +5,7 @@
 
 #include <algorithm>
 
-#include "console/options.h"
+#include "console/cli/options.h"
 #include "platform/text.h"
 
 namespace marlit::console {

@@ -18,7 +18,7 @@
 #include "console/dialog/form.h"
 #include "console/dialog/help.h"
 #include "console/dialog/history.h"
-#include "console/labels.h"
+#include "support/labels.h"
 #include "dialog/dialog.h"
 #include "host/module.h"
 
@@ -561,7 +561,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, HelpWrap,
                          RowName());
 
 TEST(HelpFiles, BothLanguagesHaveTheContentsTopic) {
-  for (const char* name : {"marlit_eng.hlp", "marlit_rus.hlp"}) {
+  for (const char* name : {"marlit_eng.hlf", "marlit_rus.hlf"}) {
     std::ifstream in(std::string(MARLIT_BIN_DIR) + "/" + name, std::ios::binary);
     std::ostringstream text;
     text << in.rdbuf();

@@ -25,7 +25,7 @@
 #include "common/lang_file.h"
 #include "console/dialog/form.h"
 #include "console/dialog/help.h"
-#include "console/labels.h"
+#include "support/labels.h"
 
 extern char** environ;
 
@@ -533,7 +533,7 @@ TEST_F(Screen, F1ShowsTheHelpTopic) {
   Start({"-i", Dir.string()});
   ASSERT_TRUE(WaitForDialog());
   Keys({"F1"});
-  const HelpTopic topic = TopicOf("marlit_eng.hlp", false);
+  const HelpTopic topic = TopicOf("marlit_eng.hlf", false);
   ASSERT_TRUE(WaitForText(topic.Lines.at(0).Text));
   EXPECT_NE(All().find(" " + topic.Title + " "), std::string::npos);
   EXPECT_NE(All().find("Values and ranges"), std::string::npos);
@@ -558,7 +558,7 @@ TEST_F(Screen, F1NamesAMissingHelpFile) {
   Start({"-i", Dir.string()});
   ASSERT_TRUE(WaitForDialog());
   Keys({"F1"});
-  ASSERT_TRUE(WaitForText("Cannot read the help file " + (alone / "marlit_eng.hlp").string()));
+  ASSERT_TRUE(WaitForText("Cannot read the help file " + (alone / "marlit_eng.hlf").string()));
   Keys({"Escape"});
   ASSERT_TRUE(WaitFor([&] { return At(2, 5, 10) == "File mask:"; }, "the dialog again"));
   Keys({"Escape"});
@@ -572,7 +572,7 @@ TEST_F(Screen, TheRussianLanguageFileGivesTheLabelsAndTheHelp) {
   ASSERT_TRUE(WaitForText(labels[4]));
   ExpectLabels(*this, labels, [&](int r, int c, int n) { return At(r, c, n); });
   Keys({"F1"});
-  const HelpTopic topic = TopicOf("marlit_rus.hlp", true);
+  const HelpTopic topic = TopicOf("marlit_rus.hlf", true);
   ASSERT_TRUE(WaitForText(topic.Lines.at(0).Text));
   EXPECT_NE(All().find(" " + topic.Title + " "), std::string::npos);
   Keys({"Escape"});

@@ -1,5 +1,5 @@
 // Linux only: the reason for a failed save is looked for in the file system.
-#include "console/store_check.h"
+#include "console/session/store_check.h"
 
 #include <sys/stat.h>
 #include <unistd.h>

@@ -1,12 +1,12 @@
 // The texts the console host serves through GetMsg.
-#include "console/messages.h"
+#include "console/cli/messages.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <string>
 
-#include "labels.h"
+#include "support/labels.h"
 
 namespace marlit::console {
 namespace {

@@ -1,4 +1,4 @@
-#include "console/messages.h"
+#include "console/cli/messages.h"
 
 #include <cstdlib>
 #include <vector>

@@ -1,4 +1,4 @@
-#include "console/wildcard.h"
+#include "console/session/wildcard.h"
 
 #include <algorithm>
 #include <cstddef>
@@ -19,7 +19,7 @@ struct FoldRun {
 };
 
 constexpr FoldRun kFoldRuns[] = {
-#include "console/case_fold_table.inc"
+#include "console/session/case_fold_table.inc"
 };
 
 constexpr char32_t LastOf(const FoldRun& run) {
@@ -149,12 +149,6 @@ bool MatchIn(std::string_view p, std::string_view s) {
   return pi == p.size();
 }
 
-std::string_view Trimmed(std::string_view text) {
-  while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
-  while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
-  return text;
-}
-
 // Whether the name ends with the text, ASCII letters compared without case.
 bool EndsWithFolded(std::string_view name, std::string_view tail) {
   if (name.size() < tail.size()) return false;
@@ -190,23 +184,6 @@ bool IsAscii(std::string_view text) {
 bool ReadAsUtf8(std::string_view pattern, std::string_view name) {
   if (IsAscii(pattern) && IsAscii(name)) return false;
   return IsUtf8(pattern) && IsUtf8(name);
-}
-
-// Whether any pattern of a list separated by `separators` matches. Empty
-// patterns are skipped; `any` tells whether the list had a pattern at all.
-bool MatchList(std::string_view list, std::string_view separators, std::string_view name, bool utf8,
-               bool& any) {
-  any = false;
-  while (true) {
-    const size_t end = list.find_first_of(separators);
-    const std::string_view pattern = Trimmed(list.substr(0, end));
-    if (!pattern.empty()) {
-      any = true;
-      if (MatchOne(pattern, name, utf8)) return true;
-    }
-    if (end == std::string_view::npos) return false;
-    list.remove_prefix(end + 1);
-  }
 }
 
 }  // namespace
@@ -259,17 +236,6 @@ bool MatchPattern(std::string_view pattern, std::string_view name) {
   return ReadAsUtf8(pattern, name) ? MatchIn<true>(pattern, name) : MatchIn<false>(pattern, name);
 }
 
-bool MatchMask(std::string_view mask, std::string_view name) {
-  // A mask splits into patterns read as it is: the separators are ASCII.
-  const bool utf8 = ReadAsUtf8(mask, name);
-  const size_t bar = mask.find('|');
-  const std::string_view include = mask.substr(0, bar);
-  bool any = false;
-  if (!MatchList(include, ",", name, utf8, any) && any) return false;
-  if (bar == std::string_view::npos) return true;
-  return !MatchList(mask.substr(bar + 1), ",|", name, utf8, any);
-}
-
 int MARLIT_WINAPI ConsoleCmpName(const char* pattern, const char* name, int skipPath) {
   if (pattern == nullptr || name == nullptr) return 0;
   std::string_view subject(name);
@@ -278,7 +244,7 @@ int MARLIT_WINAPI ConsoleCmpName(const char* pattern, const char* name, int skip
     const size_t slash = subject.find_last_of('/');
     if (slash != std::string_view::npos) subject.remove_prefix(slash + 1);
   }
-  return MatchMask(pattern, subject) ? 1 : 0;
+  return MatchOne(pattern, subject, ReadAsUtf8(pattern, subject)) ? 1 : 0;
 }
 
 }  // namespace marlit::console

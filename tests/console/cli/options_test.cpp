@@ -1,5 +1,5 @@
 // The console host's command line and the dialog answers it gives.
-#include "console/options.h"
+#include "console/cli/options.h"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "console/dialog/answer.h"
-#include "labels.h"
+#include "support/labels.h"
 
 namespace marlit::console {
 namespace {
@@ -152,6 +152,7 @@ INSTANTIATE_TEST_SUITE_P(
                       BadLine{{"a", "b"}, "more than one directory"},
                       BadLine{{"--max-depth", ""}, "not a whole number"},
                       BadLine{{"--max-depth=-1"}, "not a whole number"},
+                      BadLine{{"--max-depth=3-"}, "--max-depth: '3-' is not a whole number"},
                       BadLine{{"--max-depth=4294967295"}, "not a whole number"}),
     RowName());
 

@@ -1,9 +1,11 @@
-// The walk below a directory, through ListTree: tree order, depth limits,
+// The walk below a directory, window by window: tree order, depth limits,
 // skipped and linked directories, a link loop, unreadable directories (as a
 // user other than root), paths longer than the kernel takes, names of every
-// byte, other file systems. Each walk runs in a child process, which may drop
-// its privileges or the number of files it may open, and hands back what it
-// printed: its warnings, then the listed paths and the count of problems.
+// byte, other file systems; the same listing whatever the size of the windows
+// and whatever the entries described. Each walk runs in a child process,
+// which may drop its privileges or the number of files it may open, and
+// hands back what it printed: its warnings, then the listed paths and the
+// count of problems.
 #include <fcntl.h>
 #include <grp.h>
 #include <gtest/gtest.h>
@@ -20,8 +22,9 @@
 #include <string>
 #include <vector>
 
-#include "console/listing.h"
-#include "labels.h"
+#include "console/panel/listing.h"
+#include "support/labels.h"
+#include "support/wildcard.h"
 
 namespace marlit::console {
 namespace {
@@ -29,6 +32,7 @@ namespace {
 namespace fs = std::filesystem;
 using marlit::test::Label;
 using marlit::test::RowName;
+using marlit::test::TestCmpName;
 
 constexpr int kSkipExit = 77;
 
@@ -37,10 +41,12 @@ struct ChildRun {
   std::string Text;
 };
 
-// Lists in a child process: unprivileged drops root's privileges to nobody's,
-// files limits the descriptors it may open and the walk to one thread (0: as
-// it is).
-ChildRun ListInChild(const ListingRequest& request, bool unprivileged = false, rlim_t files = 0) {
+// Lists in a child process, `window` entries at a time, describing what
+// `rule` asks for: unprivileged drops root's privileges to nobody's, files
+// limits the descriptors it may open and the walk to one thread (0: as it
+// is).
+ChildRun ListInChild(const ListingRequest& request, size_t window = kWindowEntries,
+                     const DescribeRule& rule = {}, bool unprivileged = false, rlim_t files = 0) {
   int ends[2];
   if (pipe(ends) != 0) return {};
   std::fflush(nullptr);
@@ -62,26 +68,26 @@ ChildRun ListInChild(const ListingRequest& request, bool unprivileged = false, r
          setresuid(65534, 65534, 65534) != 0)) {
       _exit(kSkipExit);
     }
-    PanelItems items;
-    PathTable parents;
-    int problems = 0;
+    ListingRequest asked = request;
+    asked.Match = TestCmpName;
+    TreeListing listing;
     std::string error;
-    WalkedTree kept;
-    if (!ListTree(request, items, parents, problems, error, &kept)) {
+    if (!OpenListing(asked, listing, error)) {
       std::printf("error: %s\n", error.c_str());
     } else {
-      // A listing by names has every entry described afterwards: none may be
-      // found gone, wherever it lies.
-      std::vector<uint8_t> gone;
-      if (request.NamesOnly) DescribeListed(request, kept, nullptr, items, parents, gone, problems);
+      DescribeFor(listing, rule);
+      PanelWindow panel;
       std::string text;
-      for (size_t i = 0; i < items.size(); ++i) {
-        if (!gone.empty() && gone[i] != 0) text += "gone ";
-        AppendPath(text, items, parents, i);
-        text += '\n';
+      while (NextWindow(listing, panel, window)) {
+        if (panel.Items.size() > window) std::printf("window of %zu\n", panel.Items.size());
+        for (size_t i = 0; i < panel.Items.size(); ++i) {
+          if (panel.Gone[i] != 0) text += "gone ";
+          AppendPath(text, panel, i);
+          text += '\n';
+        }
       }
       std::fwrite(text.data(), 1, text.size(), stdout);
-      std::printf("problems %d\n", problems);
+      std::printf("problems %d\n", listing.Problems);
     }
     std::fflush(stdout);
     _exit(0);
@@ -160,13 +166,16 @@ std::string RowLabel(const WalkCase& c) { return Label(c.Name); }
 
 class Walks : public Walk, public ::testing::WithParamInterface<WalkCase> {};
 
+// In windows of any size, the entries described or not: the same tree.
 TEST_P(Walks, ListTheTreeInOrder) {
   Make(kSample);
   ListingRequest request = Request(GetParam().MaxDepth, GetParam().Flags);
   request.Skip = GetParam().Skip;
-  EXPECT_EQ(ListInChild(request).Text, GetParam().Printed);
-  request.NamesOnly = true;  // what the walk reads of the entries does not change the tree
-  EXPECT_EQ(ListInChild(request).Text, GetParam().Printed);
+  const DescribeRule every{DescribeWhat::Every, ""};
+  for (const size_t window : {size_t{1}, size_t{7}, size_t{64}, kWindowEntries}) {
+    EXPECT_EQ(ListInChild(request, window).Text, GetParam().Printed) << window;
+    EXPECT_EQ(ListInChild(request, window, every).Text, GetParam().Printed) << window;
+  }
 }
 
 #define ALL_OF_A "a\na/.hidden\na/.hidden/h.log\na/b\na/b/c\na/b/c/deep.txt\na/b/f.log\n"
@@ -215,20 +224,26 @@ INSTANTIATE_TEST_SUITE_P(
 
 // Run as root, the walk reads every directory: the child then drops to
 // nobody, in its own process, so no program need be readable by nobody.
+// A directory that may be read but not searched lists its names; those the
+// criteria look at are gone, with one message for it.
 TEST_F(Walk, WarnsOfUnreadableDirectoriesAndGoesOn) {
-  Make({"open/x", "shut/inside", "names-only/y", "z/"});
+  Make({"open/x", "shut/inside", "names-only/y", "names-only/y2", "z/"});
   ASSERT_EQ(chmod((Root / "shut").c_str(), 0), 0);
   ASSERT_EQ(chmod((Root / "names-only").c_str(), 0444), 0);
-  const ChildRun run = ListInChild(Request(), true);
+  const ChildRun run = ListInChild(Request(), 2, {}, true);
   if (run.Skipped) GTEST_SKIP() << "root reads every directory, and cannot become nobody here";
   EXPECT_EQ(run.Text,
+            "marlit: shut: cannot read directory: Permission denied\n"
+            "names-only\nnames-only/y\nnames-only/y2\nopen\nopen/x\nshut\nz\nproblems 1\n");
+  EXPECT_EQ(ListInChild(Request(), 2, {DescribeWhat::Matching, "y*"}, true).Text,
             "marlit: names-only: cannot read directory: Permission denied\n"
             "marlit: shut: cannot read directory: Permission denied\n"
-            "names-only\nopen\nopen/x\nshut\nz\nproblems 2\n");
+            "names-only\ngone names-only/y\ngone names-only/y2\nopen\nopen/x\nshut\nz\n"
+            "problems 2\n");
   ListingRequest root = Request();
   const std::string shut = (Root / "shut").string();
   root.Directory = shut.c_str();
-  const ChildRun refused = ListInChild(root, true);
+  const ChildRun refused = ListInChild(root, kWindowEntries, {}, true);
   EXPECT_EQ(refused.Text, "error: cannot open directory '" + shut + "': Permission denied\n");
 }
 
@@ -258,10 +273,8 @@ TEST_F(Walk, ReachesPathsLongerThanTheKernelTakes) {
   expected += path + "end\nproblems 0\n";
   ASSERT_GT(path.size(), 4096u);
   EXPECT_EQ(ListInChild(Request()).Text, expected);
-  ListingRequest byName = Request();
-  byName.NamesOnly = true;
-  EXPECT_EQ(ListInChild(byName).Text, expected);
-  const ChildRun few = ListInChild(Request(), false, 16);
+  EXPECT_EQ(ListInChild(Request(), 7, {DescribeWhat::Every, ""}).Text, expected);
+  const ChildRun few = ListInChild(Request(), 7, {DescribeWhat::Every, ""}, false, 16);
   if (!few.Skipped) {
     EXPECT_EQ(few.Text, expected);
   }
@@ -283,9 +296,9 @@ TEST_F(Walk, ListsNamesOfEveryByteInByteOrder) {
   EXPECT_EQ(ListInChild(Request()).Text, expected + "problems 0\n");
 }
 
-// A listing by names whose entries are described afterwards shows every
-// item as a listing that describes them as it walks.
-TEST_F(Walk, DescribesLaterWhatItListedByName) {
+// The entries the rule wants are described in full, the others have their
+// type alone; what is described changes no entry's place.
+TEST_F(Walk, DescribesWhatTheCriteriaLookAt) {
   Make(kSample);
   for (const char* file : {"z.txt", "a/b/f.log", "a/.hidden/h.log"}) {
     std::FILE* const out = std::fopen((Root / file).c_str(), "w");
@@ -294,36 +307,30 @@ TEST_F(Walk, DescribesLaterWhatItListedByName) {
     std::fclose(out);
     ASSERT_EQ(chmod((Root / file).c_str(), file[0] == 'z' ? 0444 : 0644), 0);
   }
-  PanelItems described, named;
-  PathTable describedParents, namedParents;
-  int problems = 0;
-  std::string error;
-  ASSERT_TRUE(ListTree(Request(), described, describedParents, problems, error)) << error;
-  ListingRequest byName = Request();
-  byName.NamesOnly = true;
-  WalkedTree kept;
-  ASSERT_TRUE(ListTree(byName, named, namedParents, problems, error, &kept)) << error;
-  std::vector<uint8_t> gone;
-  DescribeListed(byName, kept, nullptr, named, namedParents, gone, problems);
-  EXPECT_EQ(problems, 0);
-  EXPECT_EQ(gone, std::vector<uint8_t>(named.size(), 0));
-  EXPECT_EQ(namedParents, describedParents);
-  ASSERT_EQ(named.size(), described.size());
-  for (size_t i = 0; i < named.size(); ++i) {
-    std::string path;
-    AppendPath(path, named, namedParents, i);
-    EXPECT_EQ(std::memcmp(&named[i].FindData, &described[i].FindData, sizeof(HostFindData)), 0)
-        << path;
-  }
-}
-
-TEST_F(Walk, StopsWhenTheTreeOutgrowsMemory) {
-  Make(kSample);
   ListingRequest request = Request();
-  request.MaxEntries = 5;
-  EXPECT_EQ(ListInChild(request).Text.rfind(
-                "error: more entries below '" + Root.string() + "' than memory holds", 0),
-            0u);
+  request.Match = TestCmpName;
+  TreeListing listing;
+  std::string error;
+  ASSERT_TRUE(OpenListing(request, listing, error)) << error;
+  DescribeFor(listing, {DescribeWhat::Matching, "*.log|h*"});
+  PanelWindow window;
+  std::string sizes;
+  while (NextWindow(listing, window, 3)) {
+    for (size_t i = 0; i < window.Items.size(); ++i) {
+      const PluginPanelItem& item = window.Items[i];
+      AppendPath(sizes, window, i);
+      const uint32_t size = item.FindData.nFileSizeLow;
+      const uint32_t attributes = item.FindData.dwFileAttributes;
+      sizes += " " + std::to_string(size) + " " + std::to_string(attributes) + "\n";
+    }
+  }
+  EXPECT_EQ(listing.Problems, 0);
+  // f.log is described (9 bytes); h.log is left out by the mask's exclusion
+  // and z.txt by its name, so neither shows its size or z.txt's read-only.
+  EXPECT_EQ(sizes,
+            ".git 0 18\n.git/objects 0 16\n.git/objects/x 0 32\na 0 16\na/.hidden 0 18\n"
+            "a/.hidden/h.log 0 32\na/b 0 16\na/b/c 0 16\na/b/c/deep.txt 0 32\na/b/f.log 9 32\n"
+            "ln 0 0\nloop 0 0\nnode_modules 0 16\nnode_modules/pkg 0 16\nz.txt 0 32\n");
 }
 
 // /proc is a file system of its own: with kWalkSameDevice the walk of /

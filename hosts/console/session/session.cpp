@@ -1,11 +1,11 @@
-#include "console/session.h"
+#include "console/session/session.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <map>
 
-#include "console/selection_io.h"
-#include "console/wildcard.h"
+#include "console/cli/selection_io.h"
+#include "console/session/wildcard.h"
 #include "platform/text.h"
 
 namespace marlit::console {
@@ -23,22 +23,23 @@ void DescribePanel(ConsoleSession& session, PanelInfo& info) {
   info.PanelType = 0;  // a file panel
   info.Plugin = 0;
   info.PanelRect = SmallRect{0, 1, 79, 23};
-  info.PanelItems = session.Items.data();
-  info.ItemsNumber = static_cast<int>(session.Items.size());
+  PanelItems& items = session.Window->Items;
+  info.PanelItems = items.data();
+  info.ItemsNumber = static_cast<int>(items.size());
   // The file manager hands copies of the selected items. A panel that is
   // selected whole is handed itself, rather than a second panel of copies.
   const size_t marked = static_cast<size_t>(std::count_if(
       session.Selected.begin(), session.Selected.end(), [](uint8_t mark) { return mark != 0; }));
   session.Marked.clear();
-  if (marked != 0 && marked < session.Items.size()) {
+  if (marked != 0 && marked < items.size()) {
     session.Marked.reserve(marked);
-    for (size_t i = 0; i < session.Items.size(); ++i) {
-      if (session.Selected[i] != 0) session.Marked.push_back(session.Items[i]);
+    for (size_t i = 0; i < items.size(); ++i) {
+      if (session.Selected[i] != 0) session.Marked.push_back(items[i]);
     }
   }
-  info.SelectedItems = marked == 0                      ? nullptr
-                       : marked == session.Items.size() ? session.Items.data()
-                                                        : session.Marked.data();
+  info.SelectedItems = marked == 0              ? nullptr
+                       : marked == items.size() ? items.data()
+                                                : session.Marked.data();
   info.SelectedItemsNumber = static_cast<int>(marked);
   info.CurrentItem = 0;
   info.TopPanelItem = 0;
@@ -60,11 +61,12 @@ void DescribePanel(ConsoleSession& session, PanelInfo& info) {
 // matched by index with the host's own.
 void SetSelection(ConsoleSession& session, const PanelInfo& info) {
   if (info.PanelItems == nullptr || info.ItemsNumber <= 0) return;
-  const size_t count = std::min(session.Items.size(), static_cast<size_t>(info.ItemsNumber));
+  PanelWindow& window = *session.Window;
+  const size_t count = std::min(window.Items.size(), static_cast<size_t>(info.ItemsNumber));
   for (size_t i = 0; i < count; ++i) {
     const uint32_t flags = info.PanelItems[i].Flags;
-    session.Items[i].Flags = flags;
-    const bool gone = !session.Gone.empty() && session.Gone[i] != 0;
+    window.Items[i].Flags = flags;
+    const bool gone = i < window.Gone.size() && window.Gone[i] != 0;
     session.Selected[i] = (flags & PPIF_SELECTED) != 0 && !gone ? 1 : 0;
   }
 }
@@ -81,17 +83,10 @@ const char* MissingMessage(int id) {
 }  // namespace
 
 void TakeSelection(ConsoleSession& session) {
-  session.Selected.assign(session.Items.size(), 0);
-  for (size_t i = 0; i < session.Items.size(); ++i) {
-    const uint32_t flags = session.Items[i].Flags;
-    session.Selected[i] = (flags & PPIF_SELECTED) != 0 ? 1 : 0;
-  }
-}
-
-void RefreshMarkedCopies(ConsoleSession& session) {
-  size_t k = 0;
-  for (size_t i = 0; i < session.Items.size() && k < session.Marked.size(); ++i) {
-    if (session.Selected[i] != 0) session.Marked[k++] = session.Items[i];
+  const PanelItems& items = session.Window->Items;
+  session.Selected.assign(items.size(), 0);
+  for (size_t i = 0; i < items.size(); ++i) {
+    session.Selected[i] = (items[i].Flags & PPIF_SELECTED) != 0 ? 1 : 0;
   }
 }
 
@@ -128,6 +123,11 @@ int MARLIT_WINAPI ConsoleDialog(int pluginNumber, int x1, int y1, int x2, int y2
   call.HelpFile = session->HelpFile.c_str();
   call.HelpInCp866 = session->HelpInCp866;
   call.HistoryFile = session->HistoryFile.c_str();
+  if (session->Confirmed.size() == static_cast<size_t>(itemsNumber)) {
+    // The same dialog for the next window of the panel: the user answered it.
+    std::copy(session->Confirmed.begin(), session->Confirmed.end(), items);
+    return kConfirmButton;
+  }
   const int button = session->Answer(*session->Options, call);
   if (button == kConfirmButton && itemsNumber == kSelectionDialogItems) {
     session->Confirmed.assign(items, items + itemsNumber);
@@ -157,12 +157,21 @@ int MARLIT_WINAPI ConsoleControl(HANDLE plugin, int command, void* param) {
       if (param == nullptr) return 0;
       SetSelection(*session, *static_cast<const PanelInfo*>(param));
       return 1;
-    case FCTL_REDRAWPANEL:
+    case FCTL_REDRAWPANEL: {
       ++session->Redraws;
-      session->LastDrawnCount =
-          WriteSelection(session->Out, session->Items, session->Parents, session->Selected,
-                         session->Shown, *session->Options);
+      if (session->BeforeOutput != nullptr) session->BeforeOutput(*session);
+      const ConsoleOptions& options = *session->Options;
+      if (session->Zone != nullptr) {
+        session->Printed += WriteSelection(session->Out, *session->Window, session->Selected,
+                                           session->Shown, options, *session->Zone);
+      } else {
+        LocalZone zone =
+            OpenLocalZone(kSystemTime, options.LongFormat ? session->Window->Items.size() : 0);
+        session->Printed += WriteSelection(session->Out, *session->Window, session->Selected,
+                                           session->Shown, options, zone);
+      }
       return 1;
+    }
     default:
       return 0;
   }

@@ -4,7 +4,7 @@
 #include <limits.h>
 #include <unistd.h>
 
-#include "console/plugin_loader.h"
+#include "console/session/plugin_loader.h"
 
 namespace marlit::console {
 

@@ -8,9 +8,10 @@
 #include <string>
 #include <vector>
 
+#include "console/cli/options.h"
 #include "console/dialog/answer.h"
-#include "console/listing.h"
-#include "console/options.h"
+#include "console/panel/listing.h"
+#include "engine/local_time.h"
 #include "host/records.h"
 
 namespace marlit::console {
@@ -31,35 +32,32 @@ struct ConsoleSession {
   bool HelpInCp866 = false;
   std::string HistoryFile;              // likewise
   std::string CurDir;                   // the listed directory, absolute
-  PanelItems Items;                     // the panel, lent to the plug-in
-  PathTable Parents;                    // where each item lies (empty: all in CurDir)
+  PanelWindow* Window = nullptr;        // the panel's window, lent to the plug-in
   std::string Shown;                    // what each printed path begins with
-  std::vector<uint8_t> Selected;        // the host's marks, one per item
-  std::vector<uint8_t> Gone;            // items found gone since the listing (empty: none);
-                                        // never printed as selected
+  std::vector<uint8_t> Selected;        // the host's marks, one per item of the window
   std::vector<PluginPanelItem> Marked;  // copies of the marked items, for PanelInfo,
                                         // unless all are marked
   // The selection dialog's items as they were confirmed; empty until then.
+  // Every later call of the dialog (for the windows after the first) is
+  // answered with them.
   std::vector<FarDialogItem> Confirmed;
-  // Called when the selection dialog is confirmed, before the plug-in acts:
-  // the panel may still be completed then.
+  // Called when the selection dialog is confirmed, before the plug-in acts.
   void (*OnConfirm)(ConsoleSession& session) = nullptr;
+  // Called before the window's selection is printed.
+  void (*BeforeOutput)(ConsoleSession& session) = nullptr;
   int DialogRounds = 0;
   int Redraws = 0;
-  size_t LastDrawnCount = 0;  // names printed by the last redraw
+  size_t Printed = 0;  // paths printed by all redraws
   std::FILE* Out = stdout;
+  LocalZone* Zone = nullptr;  // for -l; null: one for each redraw
 };
 
 // The session the services act on; set by the host before it calls the
 // plug-in, and in tests.
 extern ConsoleSession* g_session;
 
-// Takes the items' PPIF_SELECTED bits as the host's selection.
+// Takes the window's PPIF_SELECTED bits as the host's selection.
 void TakeSelection(ConsoleSession& session);
-
-// Copies the marked items again into the copies handed out as SelectedItems,
-// in place, after the items were completed.
-void RefreshMarkedCopies(ConsoleSession& session);
 
 // The service table for a module at `moduleName`: every service the plug-in
 // may call, the others null.

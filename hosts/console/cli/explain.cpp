@@ -1,9 +1,11 @@
-#include "console/explain.h"
+#include "console/cli/explain.h"
 
+#include <memory>
 #include <string_view>
 
-#include "console/options.h"
+#include "console/cli/options.h"
 #include "engine/criteria.h"
+#include "engine/mask_list.h"
 #include "platform/calendar.h"
 
 namespace marlit::console {
@@ -364,40 +366,31 @@ void ReadTime(std::string_view text, const SelectionCriteria& c, CriteriaReading
 
 // ---- mask, attributes, action
 
-std::string_view Trimmed(std::string_view text) {
-  while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
-  while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
-  return text;
-}
-
-// The patterns of a list, as the name matching splits it.
-std::string PatternList(std::string_view list, std::string_view separators, const std::string& head,
+// The patterns [from, to) of a read mask, as the plug-in will put them to the
+// name matching.
+std::string PatternList(const MaskList& list, int from, int to, const std::string& head,
                         std::vector<std::string>& warnings) {
   std::string words;
-  while (true) {
-    const size_t end = list.find_first_of(separators);
-    const std::string_view pattern = Trimmed(list.substr(0, end));
-    if (!pattern.empty()) {
-      words += (words.empty() ? "" : ", ") + Quoted(pattern);
-      if (pattern.find("[!") != std::string_view::npos ||
-          pattern.find("[^") != std::string_view::npos) {
-        warnings.push_back(head + "a set has no negation: in " + Quoted(pattern) +
-                           " the '!' or '^' is one of its members");
-      }
+  for (int i = from; i < to; ++i) {
+    const std::string_view pattern = MaskPattern(list, i);
+    words += (words.empty() ? "" : ", ") + Quoted(pattern);
+    if (pattern.find("[!") != std::string_view::npos ||
+        pattern.find("[^") != std::string_view::npos) {
+      warnings.push_back(head + "a set has no negation: in " + Quoted(pattern) +
+                         " the '!' or '^' is one of its members");
     }
-    if (end == std::string_view::npos) return words;
-    list.remove_prefix(end + 1);
   }
+  return words;
 }
 
 void ReadMask(std::string_view mask, CriteriaReading& out) {
   const std::string head = "mask " + Quoted(mask) + ": ";
-  const size_t bar = mask.find('|');
-  const std::string include = PatternList(mask.substr(0, bar), ",", head, out.Warnings);
-  const std::string exclude = bar == std::string_view::npos
-                                  ? std::string()
-                                  : PatternList(mask.substr(bar + 1), ",|", head, out.Warnings);
-  const bool everyName = include.empty() || include == "'*.*'";
+  const auto list = std::make_unique<MaskList>();
+  ReadMaskList(mask, *list);
+  const std::string include = PatternList(*list, 0, list->IncludeCount, head, out.Warnings);
+  const std::string exclude =
+      PatternList(*list, list->IncludeCount, list->PatternCount, head, out.Warnings);
+  const bool everyName = list->IncludeCount == 0 || include == "'*.*'";
   std::string line = "mask: " + (everyName ? std::string("every name") : "any of " + include);
   if (!exclude.empty()) line += "; none of " + exclude;
   out.Lines.push_back(line);

@@ -1,4 +1,4 @@
-#include "console/program_files.h"
+#include "console/session/program_files.h"
 
 #include <unistd.h>
 

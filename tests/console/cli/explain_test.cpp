@@ -1,6 +1,6 @@
 // How the console host tells the reading of the criteria (--explain) and
 // warns about readings a person probably did not mean.
-#include "console/explain.h"
+#include "console/cli/explain.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "labels.h"
+#include "support/labels.h"
 #include "platform/text.h"
 #include "support/fake_clock.h"
 
@@ -73,6 +73,7 @@ INSTANTIATE_TEST_SUITE_P(
                     "size: any (a range without bounds)",
                     {"the '5' beside it", "every size passes"}},
         ReadingCase{"size", "2k..1k", "size: from 2,048 to 1,024 bytes", {"above the upper"}},
+        ReadingCase{"size", "1k..1k", "size: from 1,024 to 1,024 bytes", {}},
         ReadingCase{"date",
                     "1-3-24..31-12-26",
                     "date: 1 Mar 2024 00:00 to 31 Dec 2026 end of day, local time",
@@ -96,12 +97,16 @@ INSTANTIATE_TEST_SUITE_P(
                     "30-2",
                     "date: day 30 of Feb in any year, local time",
                     {"there is no day 30 in Feb"}},
+        ReadingCase{"date", "29-2", "date: day 29 of Feb in any year, local time", {}},
+        ReadingCase{"date", "1-1-1601", "date: 1 Jan 1601, local time", {}},
         ReadingCase{"date", "1-13-24", "date: 1 month 13 2024, local time", {"no month 13"}},
         ReadingCase{"date",
                     "1-3-24..1-1-24",
                     "date: 1 Mar 2024 00:00 to 1 Jan 2024 end of day, local time",
                     {"the lower bound is after the upper one"}},
         ReadingCase{"time", "8:00..17:30", "time: 08:00:00 to 17:30:59 of any day, local time", {}},
+        ReadingCase{
+            "time", "23:00..23:30", "time: 23:00:00 to 23:30:59 of any day, local time", {}},
         ReadingCase{"time", ":30", "time: minute 30 of any hour, local time", {}},
         ReadingCase{"time",
                     "22:00..2:00",
@@ -121,6 +126,10 @@ INSTANTIATE_TEST_SUITE_P(
                     "9:90..",
                     "time: from 09:90:00 to the end of the day, local time",
                     {"it counts as 10:30:00"}},
+        ReadingCase{"time",
+                    "24:00..",
+                    "time: from 24:00:00 to the end of the day, local time",
+                    {"no time passes"}},
         ReadingCase{"mask", "*.*|*.bak, *.tmp", "mask: every name; none of '*.bak', '*.tmp'", {}},
         ReadingCase{"mask", "*.c,*.h", "mask: any of '*.c', '*.h'", {}},
         ReadingCase{"mask", "[!a]*", "mask: any of '[!a]*'", {"no negation"}}),

@@ -1,4 +1,4 @@
-#include "console/options.h"
+#include "console/cli/options.h"
 
 #include <cstring>
 
@@ -366,8 +366,9 @@ const char* const kHelpText =
     "  --xdev              do not walk into other file systems\n"
     "\n"
     "Criteria (the fields of the selection dialog):\n"
-    "  --mask MASK         wildcard mask: * ? [a-z], comma-separated list, patterns\n"
-    "                      after | exclude; case-insensitive; '*.*' is every name\n"
+    "  --mask MASK         wildcard mask: * ? [a-z], a list separated by , or ;,\n"
+    "                      patterns after | exclude, \"...\" quotes ,;|;\n"
+    "                      case-insensitive; '*.*' is every name\n"
     "  --size TEXT         size in bytes, with k, m or g: A, A..B, A.. or ..B\n"
     "                      (e.g. 10k..2m)\n"
     "  --date TEXT         last-write date D-M-YY or D/M/YY, in the same forms\n"

@@ -1,6 +1,6 @@
 // The console panel's records: the attribute mapping, time stamps and the
 // names a record can hold.
-#include "console/listing.h"
+#include "console/panel/listing.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <string>
 
-#include "labels.h"
+#include "support/labels.h"
 #include "support/panel.h"
 
 namespace marlit::console {

@@ -1,10 +1,9 @@
-#include "console/selection_io.h"
+#include "console/cli/selection_io.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 
-#include "console/listing.h"
 #include "platform/clock.h"
 #include "platform/text.h"
 
@@ -32,33 +31,41 @@ bool PathBefore(std::string_view a, std::string_view b) {
 
 }  // namespace
 
-size_t MarkListedPaths(std::string_view text, char separator, std::string_view shown,
-                       std::span<PluginPanelItem> items, std::span<const uint32_t> parents) {
-  std::vector<std::string_view> paths;
-  while (!text.empty()) {
-    const size_t end = text.find(separator);
-    std::string_view path = text.substr(0, end);
+void ReadListedPaths(std::string text, char separator, std::string_view shown,
+                     ListedPaths& listed) {
+  listed = ListedPaths();
+  listed.Text = std::move(text);
+  std::string_view rest = listed.Text;
+  while (!rest.empty()) {
+    const size_t end = rest.find(separator);
+    std::string_view path = rest.substr(0, end);
     if (!path.empty()) {
       if (!shown.empty() && path.starts_with(shown)) path.remove_prefix(shown.size());
-      paths.push_back(path);  // an empty path names the directory itself: no entry
+      listed.Paths.push_back(path);  // an empty path names the directory itself: no entry
     }
     if (end == std::string_view::npos) break;
-    text.remove_prefix(end + 1);
+    rest.remove_prefix(end + 1);
   }
-  // The panel is in tree order: one pass over it meets the sorted paths.
-  std::sort(paths.begin(), paths.end(), PathBefore);
-  size_t next = 0;
-  size_t unnamed = 0;
+  std::sort(listed.Paths.begin(), listed.Paths.end(), PathBefore);
+}
+
+void MarkListedPaths(ListedPaths& listed, PanelWindow& window) {
   std::string path;
-  for (size_t i = 0; i < items.size() && next < paths.size(); ++i) {
+  for (size_t i = 0; i < window.Items.size() && listed.Next < listed.Paths.size(); ++i) {
     path.clear();
-    AppendPath(path, items, parents, i);
-    for (; next < paths.size() && PathBefore(paths[next], path); ++next) ++unnamed;
-    for (; next < paths.size() && paths[next] == path; ++next) {
-      items[i].Flags = items[i].Flags | PPIF_SELECTED;
+    AppendPath(path, window, i);
+    size_t& next = listed.Next;
+    for (; next < listed.Paths.size() && PathBefore(listed.Paths[next], path); ++next) {
+      ++listed.Unnamed;
+    }
+    for (; next < listed.Paths.size() && listed.Paths[next] == path; ++next) {
+      window.Items[i].Flags = window.Items[i].Flags | PPIF_SELECTED;
     }
   }
-  return unnamed + (paths.size() - next);
+}
+
+size_t UnnamedPaths(const ListedPaths& listed) {
+  return listed.Unnamed + (listed.Paths.size() - listed.Next);
 }
 
 bool ReadWholeFile(const std::string& path, std::string& text, std::string& error) {
@@ -107,21 +114,19 @@ std::string LongLine(const PluginPanelItem& item, LocalZone& zone, std::string_v
   return line;
 }
 
-size_t WriteSelection(std::FILE* out, std::span<const PluginPanelItem> items,
-                      std::span<const uint32_t> parents, const std::vector<uint8_t>& marks,
-                      std::string_view shown, const ConsoleOptions& options) {
+size_t WriteSelection(std::FILE* out, const PanelWindow& window, const std::vector<uint8_t>& marks,
+                      std::string_view shown, const ConsoleOptions& options, LocalZone& zone) {
   const char end = options.NullSeparated ? '\0' : '\n';
-  LocalZone zone = OpenLocalZone(kSystemTime, options.LongFormat ? items.size() : 0);
   std::string text;
   std::string path;
   size_t count = 0;
-  for (size_t i = 0; i < items.size() && i < marks.size(); ++i) {
+  for (size_t i = 0; i < window.Items.size() && i < marks.size(); ++i) {
     if (marks[i] == 0) continue;
     ++count;
     path.assign(shown);
-    AppendPath(path, items, parents, i);
+    AppendPath(path, window, i);
     if (options.LongFormat) {
-      text += LongLine(items[i], zone, path);
+      text += LongLine(window.Items[i], zone, path);
     } else {
       text += path;
     }
@@ -132,7 +137,6 @@ size_t WriteSelection(std::FILE* out, std::span<const PluginPanelItem> items,
     }
   }
   std::fwrite(text.data(), 1, text.size(), out);
-  std::fflush(out);
   return count;
 }
 

@@ -1,19 +1,21 @@
 // The host services of the console host, called as the plug-in calls them,
 // and the text forms of its selection.
-#include "console/session.h"
+#include "console/session/session.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <string>
 #include <vector>
 
-#include "console/listing.h"
-#include "console/selection_io.h"
-#include "labels.h"
+#include "console/cli/selection_io.h"
+#include "console/panel/listing.h"
+#include "platform/text.h"
+#include "support/labels.h"
 
 namespace marlit::console {
 namespace {
@@ -39,10 +41,23 @@ std::string Contents(std::FILE* file) {
   return text;
 }
 
+// A window of the given items, all in the listed directory, or below it
+// in `directories`.
+PanelWindow WindowOf(const std::vector<PluginPanelItem>& items,
+                     std::vector<std::string_view> directories = {}) {
+  PanelWindow window;
+  window.Items.assign(items.begin(), items.end());
+  window.Directories = directories.empty() ? std::vector<std::string_view>(items.size(), "")
+                                           : std::move(directories);
+  window.Gone.assign(items.size(), 0);
+  return window;
+}
+
 // A session over three items, its output in a temporary file.
 struct SessionFixture : ::testing::Test {
   ConsoleOptions Options;
   ConsoleSession Session;
+  PanelWindow Window = WindowOf({Item("a"), Item("b"), Item("c")});
   std::FILE* Out = std::tmpfile();
 
   void SetUp() override {
@@ -50,8 +65,8 @@ struct SessionFixture : ::testing::Test {
     Session.Options = &Options;
     Session.Out = Out;
     Session.CurDir = "/some/dir";
-    Session.Items = {Item("a"), Item("b"), Item("c")};
-    Session.Items[1].Flags = PPIF_SELECTED;
+    Session.Window = &Window;
+    Window.Items[1].Flags = PPIF_SELECTED;
     TakeSelection(Session);
     g_session = &Session;
   }
@@ -73,7 +88,7 @@ TEST_F(SessionFixture, DescribesTheWholePanel) {
   info.PanelType = 5;
   ASSERT_EQ(ConsoleControl(INVALID_HANDLE_VALUE, FCTL_GETPANELINFO, &info), 1);
   EXPECT_EQ(int{info.PanelType}, 0);
-  EXPECT_EQ(info.PanelItems, Session.Items.data());
+  EXPECT_EQ(info.PanelItems, Window.Items.data());
   EXPECT_EQ(int{info.ItemsNumber}, 3);
   ASSERT_EQ(int{info.SelectedItemsNumber}, 1);
   EXPECT_STREQ(info.SelectedItems[0].FindData.cFileName, "b");
@@ -94,7 +109,7 @@ TEST_F(SessionFixture, HandsTheSelectedItems) {
       {{PPIF_SELECTED, PPIF_SELECTED, PPIF_SELECTED}, {"a", "b", "c"}},
   };
   for (const Row& row : rows) {
-    for (size_t i = 0; i < row.Flags.size(); ++i) Session.Items[i].Flags = row.Flags[i];
+    for (size_t i = 0; i < row.Flags.size(); ++i) Window.Items[i].Flags = row.Flags[i];
     TakeSelection(Session);
     PanelInfo info{};
     ASSERT_EQ(ConsoleControl(INVALID_HANDLE_VALUE, FCTL_GETPANELINFO, &info), 1);
@@ -102,13 +117,6 @@ TEST_F(SessionFixture, HandsTheSelectedItems) {
     EXPECT_EQ(info.SelectedItems == nullptr, row.Selected.empty());
     for (size_t i = 0; i < row.Selected.size(); ++i) {
       EXPECT_STREQ(info.SelectedItems[i].FindData.cFileName, row.Selected[i]);
-    }
-    // Items completed after the record was handed show in its copies too.
-    for (PluginPanelItem& item : Session.Items) item.FindData.nFileSizeLow = 4321;
-    RefreshMarkedCopies(Session);
-    for (size_t i = 0; i < row.Selected.size(); ++i) {
-      const uint32_t size = info.SelectedItems[i].FindData.nFileSizeLow;  // packed: by value
-      EXPECT_EQ(size, 4321u);
     }
   }
 }
@@ -140,7 +148,7 @@ TEST_F(SessionFixture, PrintsOnlyTheSelectionHandedBack) {
   EXPECT_EQ(ConsoleControl(INVALID_HANDLE_VALUE, FCTL_REDRAWPANEL, nullptr), 1);
   EXPECT_EQ(Drawn(), "a\nc\n");
   EXPECT_EQ(Session.Redraws, 2);
-  EXPECT_EQ(Session.LastDrawnCount, 2u);
+  EXPECT_EQ(Session.Printed, 3u);  // over all redraws
 }
 
 TEST_F(SessionFixture, TakesASelectionFromACopyByIndex) {
@@ -164,7 +172,7 @@ int CountingAnswer(const ConsoleOptions&, const DialogCall& call) {
 
 TEST_F(SessionFixture, HandsEachDialogCallToTheAnswerer) {
   Session.Answer = CountingAnswer;
-  Session.HelpFile = "/opt/marlit/marlit_eng.hlp";
+  Session.HelpFile = "/opt/marlit/marlit_eng.hlf";
   Session.HistoryFile = "/home/u/.local/state/marlit/history";
   std::vector<FarDialogItem> items(kSelectionDialogItems);
   EXPECT_EQ(ConsoleDialog(0, -1, -1, 70, 20, "Contents", items.data(), 33), kResetButton);
@@ -178,11 +186,19 @@ TEST_F(SessionFixture, HandsEachDialogCallToTheAnswerer) {
   EXPECT_STREQ(g_lastCall.HelpTopic, "Contents");
   EXPECT_EQ(g_lastCall.Items, items.data());
   EXPECT_EQ(g_lastCall.Count, 33);
-  EXPECT_STREQ(g_lastCall.HelpFile, "/opt/marlit/marlit_eng.hlp");
+  EXPECT_STREQ(g_lastCall.HelpFile, "/opt/marlit/marlit_eng.hlf");
   EXPECT_STREQ(g_lastCall.HistoryFile, "/home/u/.local/state/marlit/history");
   // A dialog without items never reaches the answerer.
   EXPECT_EQ(ConsoleDialog(0, -1, -1, 70, 20, "Contents", items.data(), 0), -1);
   EXPECT_EQ(ConsoleDialog(0, -1, -1, 70, 20, "Contents", nullptr, 33), -1);
+  EXPECT_EQ(g_rounds[2], 0);
+  // Once confirmed, the dialog of each later window is answered with the
+  // confirmed items, without the answerer.
+  CopyText(items[kMaskField].Data, kDialogTextSize, "*.txt");
+  Session.Confirmed = items;
+  std::vector<FarDialogItem> next(kSelectionDialogItems);
+  EXPECT_EQ(ConsoleDialog(0, -1, -1, 70, 20, "Contents", next.data(), 33), kConfirmButton);
+  EXPECT_STREQ(next[kMaskField].Data, "*.txt");
   EXPECT_EQ(g_rounds[2], 0);
 }
 
@@ -223,22 +239,39 @@ TEST(StartupInfo, OffersTheFourServicesAndTheRootKey) {
   EXPECT_TRUE(info.Menu == nullptr && info.Message == nullptr && info.Viewer == nullptr);
 }
 
-std::string Marks(const std::vector<PluginPanelItem>& items) {
+// The listed paths met over windows of `size` items each.
+std::string MarkedOverWindows(const std::vector<PluginPanelItem>& items,
+                              const std::vector<std::string_view>& directories, std::string text,
+                              char separator, std::string_view shown, size_t size,
+                              size_t& unnamed) {
+  ListedPaths listed;
+  ReadListedPaths(std::move(text), separator, shown, listed);
   std::string marked;
-  for (const PluginPanelItem& item : items) {
-    marked += (uint32_t{item.Flags} & PPIF_SELECTED) != 0 ? '1' : '0';
+  for (size_t first = 0; first < items.size(); first += size) {
+    const size_t end = std::min(items.size(), first + size);
+    PanelWindow window = WindowOf(
+        std::vector<PluginPanelItem>(items.begin() + first, items.begin() + end),
+        std::vector<std::string_view>(directories.begin() + first, directories.begin() + end));
+    MarkListedPaths(listed, window);
+    for (const PluginPanelItem& item : window.Items) {
+      marked += (uint32_t{item.Flags} & PPIF_SELECTED) != 0 ? '1' : '0';
+    }
   }
+  unnamed = UnnamedPaths(listed);
   return marked;
 }
 
 TEST(ListedNames, MarkTheNamedItemsOnly) {
-  std::vector<PluginPanelItem> items = {Item(".a"), Item("B"), Item("a"), Item("a b"),
-                                        Item("b\xFF")};
-  EXPECT_EQ(MarkListedPaths("a\n\nzz\nb\xFF\nB\nA\n", '\n', "", items, {}), 2u);
-  EXPECT_EQ(Marks(items), "01101");
-  EXPECT_EQ(MarkListedPaths(std::string("a b\0.a", 6), '\0', "", items, {}), 0u);
-  EXPECT_NE(uint32_t{items[0].Flags} & PPIF_SELECTED, 0u);
-  EXPECT_NE(uint32_t{items[3].Flags} & PPIF_SELECTED, 0u);
+  const std::vector<PluginPanelItem> items = {Item(".a"), Item("B"), Item("a"), Item("a b"),
+                                              Item("b\xFF")};
+  const std::vector<std::string_view> here(items.size(), "");
+  size_t unnamed = 0;
+  EXPECT_EQ(MarkedOverWindows(items, here, "a\n\nzz\nb\xFF\nB\nA\n", '\n', "", 5, unnamed),
+            "01101");
+  EXPECT_EQ(unnamed, 2u);
+  EXPECT_EQ(MarkedOverWindows(items, here, std::string("a b\0.a", 6), '\0', "", 5, unnamed),
+            "10010");
+  EXPECT_EQ(unnamed, 0u);
 }
 
 // A tree in panel order: a, a/x, a/y, a-b, b, b/c.
@@ -246,7 +279,7 @@ std::vector<PluginPanelItem> TreeItems() {
   return {Item("a", S_IFDIR | 0755), Item("x"), Item("y"), Item("a-b"),
           Item("b", S_IFDIR | 0755), Item("c")};
 }
-const std::vector<uint32_t> kTreeParents = {kNoParent, 0, 0, kNoParent, kNoParent, 4};
+const std::vector<std::string_view> kTreeDirectories = {"", "a/", "a/", "", "", "b/"};
 
 struct ListedPathsCase {
   const char* Text;  // lines of --selected, read with "D/" printed before each path
@@ -256,16 +289,22 @@ struct ListedPathsCase {
 
 std::string RowLabel(const ListedPathsCase& c) { return Label(c.Text); }
 
-class ListedPaths : public ::testing::TestWithParam<ListedPathsCase> {};
+class ListedPathsTable : public ::testing::TestWithParam<ListedPathsCase> {};
 
-TEST_P(ListedPaths, MarkTheItemsOfATree) {
-  std::vector<PluginPanelItem> items = TreeItems();
-  EXPECT_EQ(MarkListedPaths(GetParam().Text, '\n', "D/", items, kTreeParents), GetParam().Unnamed);
-  EXPECT_EQ(Marks(items), GetParam().Marks);
+// Whatever windows the tree is shown in.
+TEST_P(ListedPathsTable, MarkTheItemsOfATree) {
+  for (const size_t size : {1, 2, 4, 6}) {
+    size_t unnamed = 0;
+    EXPECT_EQ(MarkedOverWindows(TreeItems(), kTreeDirectories, GetParam().Text, '\n', "D/", size,
+                                unnamed),
+              GetParam().Marks)
+        << size;
+    EXPECT_EQ(unnamed, GetParam().Unnamed) << size;
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Forms, ListedPaths,
+    Forms, ListedPathsTable,
     ::testing::Values(ListedPathsCase{"D/a/y\nb/c\nD/a-b\n", "001101", 0},    // with and without D/
                       ListedPathsCase{"b/c\na\nb/c\na/x\nD/b", "110011", 0},  // any order, twice
                       ListedPathsCase{"x\na/\n/a\nD/\nD\na//x\nd/a\n", "000000", 7},
@@ -334,26 +373,28 @@ TEST(LongLines, ShowTheZoneRulesOfEachStamp) {
 }
 
 TEST(Output, PrintsMarkedNamesInPanelOrder) {
-  std::vector<PluginPanelItem> items = {Item("a"), Item("b"), Item("c")};
+  const PanelWindow window = WindowOf({Item("a"), Item("b"), Item("c")});
   ConsoleOptions options;
+  LocalZone zone = OpenLocalZone(kSystemTime, 0);
   std::FILE* out = std::tmpfile();
   ASSERT_NE(out, nullptr);
-  EXPECT_EQ(WriteSelection(out, items, {}, {1, 0, 1}, "", options), 2u);
+  EXPECT_EQ(WriteSelection(out, window, {1, 0, 1}, "", options, zone), 2u);
   EXPECT_EQ(Contents(out), "a\nc\n");
   options.NullSeparated = true;
   std::fclose(out);
   out = std::tmpfile();
-  EXPECT_EQ(WriteSelection(out, items, {}, {0, 1, 1}, "", options), 2u);
+  EXPECT_EQ(WriteSelection(out, window, {0, 1, 1}, "", options, zone), 2u);
   EXPECT_EQ(Contents(out), std::string("b\0c\0", 4));
   std::fclose(out);
 }
 
 TEST(Output, PrintsPathsOfATreeAfterTheDirectory) {
-  const std::vector<PluginPanelItem> items = TreeItems();
+  const PanelWindow window = WindowOf(TreeItems(), kTreeDirectories);
   ConsoleOptions options;
+  LocalZone zone = OpenLocalZone(kSystemTime, 0);
   std::FILE* out = std::tmpfile();
   ASSERT_NE(out, nullptr);
-  EXPECT_EQ(WriteSelection(out, items, kTreeParents, {1, 0, 1, 1, 0, 1}, "/d/", options), 4u);
+  EXPECT_EQ(WriteSelection(out, window, {1, 0, 1, 1, 0, 1}, "/d/", options, zone), 4u);
   EXPECT_EQ(Contents(out), "/d/a\n/d/a/y\n/d/a-b\n/d/b/c\n");
   std::fclose(out);
 }

@@ -20,8 +20,8 @@
 #include <string_view>
 #include <vector>
 
-#include "console/listing.h"
-#include "console/wildcard.h"
+#include "console/panel/listing.h"
+#include "console/session/wildcard.h"
 
 namespace {
 
@@ -119,20 +119,35 @@ class ListingFaults : public ::testing::TestWithParam<bool> {
     close(fd);
   }
 
-  // The listing while entries change; the items by name.
-  std::map<std::string, PluginPanelItem> ListChanging(int& problems) {
-    marlit::console::PanelItems items;
-    marlit::console::PathTable parents;
-    marlit::console::ListingRequest request;
+  // The listing while entries change, every entry described (or those the
+  // mask names); the items by name, those found gone apart.
+  std::map<std::string, PluginPanelItem> ListChanging(int& problems,
+                                                      std::map<std::string, bool>* gone = nullptr,
+                                                      const char* mask = nullptr) {
+    using namespace marlit::console;
+    ListingRequest request;
     request.Directory = Dir.c_str();
+    request.Match = ConsoleCmpName;
+    TreeListing listing;
     std::string error;
     problems = 0;
     g_changing = true;
-    const bool listed = marlit::console::ListTree(request, items, parents, problems, error);
-    g_changing = false;
-    EXPECT_TRUE(listed) << error;
     std::map<std::string, PluginPanelItem> byName;
-    for (const PluginPanelItem& item : items) byName[item.FindData.cFileName] = item;
+    if (OpenListing(request, listing, error)) {
+      DescribeFor(listing, mask == nullptr ? DescribeRule{DescribeWhat::Every, ""}
+                                           : DescribeRule{DescribeWhat::Matching, mask});
+      PanelWindow window;
+      while (NextWindow(listing, window, 100)) {
+        for (size_t i = 0; i < window.Items.size(); ++i) {
+          const char* const name = window.Items[i].FindData.cFileName;
+          byName[name] = window.Items[i];
+          if (gone != nullptr) (*gone)[name] = window.Gone[i] != 0;
+        }
+      }
+    }
+    g_changing = false;
+    EXPECT_EQ(error, "");
+    problems = listing.Problems;
     return byName;
   }
 };
@@ -142,21 +157,22 @@ uint32_t Size(const PluginPanelItem& item) { return item.FindData.nFileSizeLow; 
 
 struct ChangeCase {
   const char* Name;  // the entry, made as a file unless said below
-  bool Listed;
+  bool Gone;         // listed by name, found gone when described
   uint32_t Attributes;
   uint32_t Size;
 };
 
 // One row per change: what the panel shows of an entry that changed while it
-// was being described.
+// was being described. A directory that turned into a file was walked into
+// by its type: found gone, its contents are none.
 const ChangeCase kChanges[] = {
-    {"vanish", false, 0, 0},
-    {"todir", true, FILE_ATTRIBUTE_DIRECTORY, 0},
-    {"tofifo", true, FILE_ATTRIBUTE_SYSTEM, 0},
-    {"tolink", true, 0, 7},  // the link itself: its size is its target's length
-    {"tofile", true, FILE_ATTRIBUTE_ARCHIVE, 3},
-    {"linkgone", false, 0, 0},
-    {"stays", true, FILE_ATTRIBUTE_ARCHIVE, 5},
+    {"vanish", true, FILE_ATTRIBUTE_ARCHIVE, 0},
+    {"todir", false, FILE_ATTRIBUTE_DIRECTORY, 0},
+    {"tofifo", false, FILE_ATTRIBUTE_SYSTEM, 0},
+    {"tolink", false, 0, 7},  // the link itself: its size is its target's length
+    {"tofile", false, FILE_ATTRIBUTE_ARCHIVE, 3},
+    {"linkgone", true, 0, 0},
+    {"stays", false, FILE_ATTRIBUTE_ARCHIVE, 5},
 };
 
 void MakeEntry(const fs::path& dir, const std::string& name) {
@@ -175,13 +191,15 @@ void MakeEntry(const fs::path& dir, const std::string& name) {
 TEST_P(ListingFaults, ShowEntriesAsTheyWereWhenDescribed) {
   for (const ChangeCase& c : kChanges) MakeEntry(Dir, c.Name);
   int problems = 0;
-  const std::map<std::string, PluginPanelItem> items = ListChanging(problems);
+  std::map<std::string, bool> gone;
+  const std::map<std::string, PluginPanelItem> items = ListChanging(problems, &gone);
   EXPECT_EQ(problems, 0) << "vanished entries are left out silently";
   for (const ChangeCase& c : kChanges) {
     SCOPED_TRACE(c.Name);
     const auto found = items.find(c.Name);
-    ASSERT_EQ(found != items.end(), c.Listed);
-    if (!c.Listed) continue;
+    ASSERT_NE(found, items.end());
+    EXPECT_EQ(gone[c.Name], c.Gone);
+    if (c.Gone) continue;
     EXPECT_EQ(Attributes(found->second), c.Attributes);
     EXPECT_EQ(Size(found->second), c.Size);
   }
@@ -196,12 +214,13 @@ TEST_P(ListingFaults, ManyThreadsSeeEveryChange) {
     MakeFile(kind + std::to_string(i));
   }
   int problems = 0;
-  const std::map<std::string, PluginPanelItem> items = ListChanging(problems);
+  std::map<std::string, bool> gone;
+  const std::map<std::string, PluginPanelItem> items = ListChanging(problems, &gone);
   EXPECT_EQ(problems, 0);
-  EXPECT_EQ(items.size(), static_cast<size_t>(kCount - kCount / 10));
+  EXPECT_EQ(items.size(), static_cast<size_t>(kCount));
   int directories = 0;
   for (const auto& [name, item] : items) {
-    EXPECT_FALSE(name.starts_with("vanish")) << name;
+    EXPECT_EQ(gone[name], name.starts_with("vanish")) << name;
     const bool directory = (Attributes(item) & FILE_ATTRIBUTE_DIRECTORY) != 0;
     EXPECT_EQ(directory, name.starts_with("todir")) << name;
     directories += directory ? 1 : 0;
@@ -209,26 +228,15 @@ TEST_P(ListingFaults, ManyThreadsSeeEveryChange) {
   EXPECT_EQ(directories, kCount / 10);
 }
 
-// Listed by name, the files are described only when wanted, by the mask:
-// what changed meanwhile shows then, and an entry gone is marked, silently.
+// The files are described only when wanted, by the mask: what changed
+// meanwhile shows then, and an entry gone is marked, silently.
 TEST_P(ListingFaults, DescribesByMaskWhatWasListedByName) {
-  for (const char* name : {"vanish.log", "todir.log", "stays.log", "other.txt"}) {
+  for (const char* name : {"vanish.log", "todir.log", "stays.log", "other.txt", "vanish.txt"}) {
     MakeEntry(Dir, name);
   }
-  marlit::console::PanelItems items;
-  marlit::console::PathTable parents;
-  marlit::console::ListingRequest request;
-  request.Directory = Dir.c_str();
-  request.NamesOnly = true;
-  marlit::console::WalkedTree kept;
-  std::string error;
   int problems = 0;
-  g_changing = true;  // a file described by the listing would change now
-  ASSERT_TRUE(marlit::console::ListTree(request, items, parents, problems, error, &kept));
-  ASSERT_EQ(items.size(), 4u);
-  const std::string mask = "*.log";
-  std::vector<uint8_t> gone;
-  marlit::console::DescribeListed(request, kept, &mask, items, parents, gone, problems);
+  std::map<std::string, bool> gone;
+  const std::map<std::string, PluginPanelItem> items = ListChanging(problems, &gone, "*.log");
   EXPECT_EQ(problems, 0);
   struct Row {
     const char* Name;
@@ -239,13 +247,15 @@ TEST_P(ListingFaults, DescribesByMaskWhatWasListedByName) {
   const Row rows[] = {{"other.txt", false, FILE_ATTRIBUTE_ARCHIVE, 0},  // type alone
                       {"stays.log", false, FILE_ATTRIBUTE_ARCHIVE, 5},
                       {"todir.log", false, FILE_ATTRIBUTE_DIRECTORY, 0},
-                      {"vanish.log", true, FILE_ATTRIBUTE_ARCHIVE, 0}};
-  for (size_t i = 0; i < std::size(rows); ++i) {
-    SCOPED_TRACE(rows[i].Name);
-    EXPECT_STREQ(items[i].FindData.cFileName, rows[i].Name);
-    EXPECT_EQ(gone[i] != 0, rows[i].Gone);
-    EXPECT_EQ(Attributes(items[i]), rows[i].Attributes);
-    EXPECT_EQ(Size(items[i]), rows[i].Size);
+                      {"vanish.log", true, FILE_ATTRIBUTE_ARCHIVE, 0},
+                      {"vanish.txt", false, FILE_ATTRIBUTE_ARCHIVE, 0}};  // never described
+  ASSERT_EQ(items.size(), std::size(rows));
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.Name);
+    const PluginPanelItem& item = items.at(row.Name);
+    EXPECT_EQ(gone[row.Name], row.Gone);
+    EXPECT_EQ(Attributes(item), row.Attributes);
+    EXPECT_EQ(Size(item), row.Size);
   }
 }
 

@@ -22,14 +22,11 @@ namespace marlit::console {
 // itself.
 bool MatchPattern(std::string_view pattern, std::string_view name);
 
-// Whether a mask matches: a comma-separated list of patterns, any of which may
-// match, and after a '|' a list of patterns none of which may match (an empty
-// include list stands for every name). Spaces around a pattern are ignored.
-// "*.*" matches every name, "*." every name without a dot.
-bool MatchMask(std::string_view mask, std::string_view name);
-
-// The CmpName service: non-zero when the mask matches the name; with skipPath
-// the name's directory part (up to the last '/') is left out first.
+// The CmpName service: non-zero when one pattern matches the name, as the
+// file manager compares it: ',' ';' '|' are characters like any other (the
+// plug-in splits mask lists itself); "*.*" matches every name, "*." every
+// name without a dot. With skipPath the name's directory part (up to the last
+// '/') is left out first.
 int MARLIT_WINAPI ConsoleCmpName(const char* pattern, const char* name, int skipPath);
 
 // Unicode simple case folding of one code point (e.g. 'É' to 'é', 'Я' to 'я');
