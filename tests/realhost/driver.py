@@ -59,9 +59,8 @@ class Tmux:
             else:
                 self.keys(step)
 
-    def screen(self, escapes=False):
-        args = ["capture-pane", "-p", "-t", self.session] + (["-e"] if escapes else [])
-        lines = self.run(*args).stdout.split("\n")[:LINES]
+    def screen(self):
+        lines = self.run("capture-pane", "-p", "-t", self.session).stdout.split("\n")[:LINES]
         return [line.ljust(COLUMNS) for line in lines] + [" " * COLUMNS] * (LINES - len(lines))
 
     def wait(self, ready, what, deadline=DEADLINE):
@@ -74,6 +73,13 @@ class Tmux:
                 raise Timeout(f"the screen never showed {what}:\n" + "\n".join(lines))
             time.sleep(0.02)
 
+    def wait_gone(self, what, deadline=DEADLINE):
+        end = time.monotonic() + deadline
+        while self.alive():
+            if time.monotonic() > end:
+                raise Timeout(f"{what} did not end:\n" + "\n".join(self.screen()))
+            time.sleep(0.02)
+
     def settle(self, lines):
         """The screen once it has stopped changing: a frame drawn in parts is read whole."""
         while True:
@@ -82,9 +88,6 @@ class Tmux:
             if again == lines:
                 return lines
             lines = again
-
-    def kill(self):
-        self.run("kill-session", "-t", self.session, check=False)
 
 
 def frame_lines(lines):
@@ -112,7 +115,7 @@ class Far:
     """The real file manager with marlit.dll, started in a tmux pane."""
 
     def __init__(self, box, tmux, env, language="English"):
-        self.box, self.tmux, self.env = box, tmux, env
+        self.tmux, self.env = tmux, env
         host = box / "host"
         (host / "Far.exe.ini").write_bytes(
             "[General]\r\nUseSystemProfiles=0\r\nUserProfileDir=%FARHOME%\\Profile\r\n"
@@ -190,12 +193,9 @@ class Far:
         self.tmux.wait(lambda s: any("╔" in line[30:90] for line in s[1:PROMPT]),
                        "the question to quit")
         self.tmux.keys("Enter")
-        end = time.monotonic() + DEADLINE
-        while self.tmux.alive():
-            if time.monotonic() > end:
-                raise Timeout("the host did not quit:\n" + "\n".join(self.tmux.screen()))
-            time.sleep(0.05)
-        subprocess.run(["wineserver", "-w"], env=self.env, check=False)
+        self.tmux.wait_gone("the host")
+        # The registry is whole on disk only once the server has gone.
+        subprocess.run(["wineserver", "-w"], env=dict(os.environ, **self.env), check=True)
 
 
 def install(box, host, package):
