@@ -1,13 +1,16 @@
 #!/usr/bin/env python3
 """Times marlit -r against find, fdfind and bfs on whole trees.
 
-    bench/console/compare-tree.py [--marlit PATH] [--rounds N] [--usr DIR]
-                                  [--tree DIR] [--entries N] [--one-core]
-                                  [--only usr|generated]
+    bench/console/compare-tree.py [--marlit PATH] [--before PATH] [--rounds N]
+                                  [--usr DIR] [--tree DIR] [--entries N]
+                                  [--big-tree DIR] [--big-entries N]
+                                  [--one-core] [--only usr,generated,big]
 
-Two trees: /usr as it is, and a generated tree of 500,000 entries (20
-directories of 20 of 25, each of those with 49 files; a few hidden). On each,
-four selections, each run by every tool the way a user would type it:
+Three trees: /usr as it is, a generated tree of 500,000 entries (20
+directories of 20 of 25, each of those with 49 files; a few hidden) and one
+of 2,000,000 entries of the same shape (199 files in each innermost
+directory), made once with --big-tree and kept there. On each, four
+selections, each run by every tool the way a user would type it:
 
     mask                marlit -r --mask '*.h'       find/bfs -iname '*.h'     fdfind -u -i -g '*.h'
     size                marlit -r --size 50k..       find/bfs ! -type d -size +51199c
@@ -22,11 +25,11 @@ of every tool per round in a rotating order, after a warm-up round, so that
 all see the same warm cache and the same load of a shared machine. It prints
 the median wall time, the median CPU time (user + system, all threads) and the
 median peak memory of each tool, and marlit's wall time over the fastest of
-the others with its goal: 1.0 where the others must stat every entry too, 1.5
-for the mask, which they match on the names alone (as marlit does now: it
-describes only the entries the mask passes, and only when the criteria look
-further). --one-core adds marlit bound to one processor
-(taskset -c 0), to show what the walk's threads gain.
+the others with its goal (0.9 for every case), its peak memory with its goal
+(16 MiB whatever the tree). --one-core adds marlit bound to one processor
+(taskset -c 0), and its wall time over bfs's (goal 1.0; bfs reads with one
+thread). --before adds another build of marlit as a tool of its own
+("before"), so that one run compares the two.
 
 Output goes to /dev/null; the time zone is UTC for every tool. The generated
 tree goes under $BENCH_DIR, else $TMPDIR, else /tmp, and is removed
@@ -44,8 +47,8 @@ import tempfile
 from measure import build as build_measure, run as measure_run
 
 REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-PANEL_ITEM_BYTES = 378  # sizeof(PluginPanelItem) in the native build
 MIB = 1024 * 1024
+MEMORY_GOAL_MIB = 16
 
 # name, marlit's criteria, find's and bfs's tests, fdfind's options and
 # pattern, goal. k is 1024 bytes for marlit; find's -size +Nc is more than N
@@ -57,11 +60,11 @@ SIZE = ["!", "-type", "d", "-size", "+51199c"]
 NEWER = ["-newermt", "2023-12-31T23:59:59"]
 FD_NEWER = ["--newer", "2023-12-31 23:59:59"]
 CASES = [
-    ("mask", ["--mask", "*.h"], ["-iname", "*.h"], ["-i", "-g", "*.h"], 1.5),
-    ("size", ["--size", "50k.."], SIZE, ["-S", "+50ki", "."], 1.0),
-    ("date", ["--date", "1-1-24.."], NEWER, FD_NEWER + ["."], 1.0),
+    ("mask", ["--mask", "*.h"], ["-iname", "*.h"], ["-i", "-g", "*.h"], 0.9),
+    ("size", ["--size", "50k.."], SIZE, ["-S", "+50ki", "."], 0.9),
+    ("date", ["--date", "1-1-24.."], NEWER, FD_NEWER + ["."], 0.9),
     ("mask+size+date", ["--mask", "*.h", "--size", "50k..", "--date", "1-1-24.."],
-     ["-iname", "*.h"] + SIZE + NEWER, ["-S", "+50ki"] + FD_NEWER + ["-i", "-g", "*.h"], 1.0),
+     ["-iname", "*.h"] + SIZE + NEWER, ["-S", "+50ki"] + FD_NEWER + ["-i", "-g", "*.h"], 0.9),
 ]
 
 EXTENSIONS = ("log", "txt", "dat", "c", "h", "so", "json")
@@ -111,6 +114,8 @@ def commands(tools, tree, case):
     }
     if "taskset" in tools:
         argv["marlit-1cpu"] = [tools["taskset"], "-c", "0"] + argv["marlit"]
+    if "before" in tools:
+        argv["before"] = [tools["before"], "-r"] + criteria + [tree]
     return argv
 
 
@@ -163,29 +168,45 @@ def bench_tree(label, tree, tools, measure, env, rounds, links_aside):
         ratio = statistics.median(walls["marlit"]) / statistics.median(walls[fastest])
         line = "%-16s marlit / %s (fastest): %.2f, goal %.1f: %s" % (
             "", fastest, ratio, goal, "met" if ratio <= goal else "NOT met")
+        peak = statistics.median(peaks["marlit"]) / MIB
+        line += "; peak %.1f MiB, goal %d: %s" % (peak, MEMORY_GOAL_MIB,
+                                                 "met" if peak <= MEMORY_GOAL_MIB else "NOT met")
         if "marlit-1cpu" in walls:
-            line += "; one core / all: %.2f" % (statistics.median(walls["marlit-1cpu"]) /
-                                               statistics.median(walls["marlit"]))
+            one = statistics.median(walls["marlit-1cpu"]) / statistics.median(walls["bfs"])
+            line += "; one core / bfs: %.2f, goal 1.0: %s" % (one, "met" if one <= 1.0 else
+                                                             "NOT met")
+        if "before" in walls:
+            line += "; marlit / before: %.2f" % (statistics.median(walls["marlit"]) /
+                                                statistics.median(walls["before"]))
         print(line, flush=True)
-    print("%-16s panel array: %d x %d B = %.1f MiB" %
-          ("", entries, PANEL_ITEM_BYTES, entries * PANEL_ITEM_BYTES / MIB))
 
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--marlit", default=os.path.join(REPO, "build/native/bin/marlit"))
+    parser.add_argument("--before", help="another build of marlit, timed beside it")
     parser.add_argument("--rounds", type=int, default=7, help="rounds per case (at least 5)")
     parser.add_argument("--usr", default="/usr", help="the first tree (default /usr)")
     parser.add_argument("--tree", help="keep the generated tree here (made when missing)")
     parser.add_argument("--entries", type=int, default=500000, help="size of the generated tree")
+    parser.add_argument("--big-tree", help="the big generated tree, kept here (made when missing)")
+    parser.add_argument("--big-entries", type=int, default=2000000, help="size of the big tree")
     parser.add_argument("--one-core", action="store_true", help="also marlit on one processor")
-    parser.add_argument("--only", choices=("usr", "generated"), help="one of the two trees")
+    parser.add_argument("--only", default="usr,generated,big",
+                        help="the trees to time, of usr, generated, big (big needs --big-tree)")
     args = parser.parse_args()
     if args.rounds < 5:
         sys.exit("compare-tree: at least 5 rounds")
+    only = set(args.only.split(","))
+    if not only <= {"usr", "generated", "big"}:
+        sys.exit("compare-tree: --only takes usr, generated and big")
+    if not args.big_tree:
+        only.discard("big")
     tools = {"marlit": os.path.abspath(args.marlit)}
     if not os.access(tools["marlit"], os.X_OK):
         sys.exit("compare-tree: no program at %s (cmake --build --preset native)" % tools["marlit"])
+    if args.before:
+        tools["before"] = os.path.abspath(args.before)
     for tool in ("find", "fdfind", "bfs") + (("taskset",) if args.one_core else ()):
         tools[tool] = shutil.which(tool)
         if tools[tool] is None:
@@ -195,12 +216,15 @@ def main():
     work = tempfile.mkdtemp(prefix="marlit-tree-bench-", dir=base)
     try:
         tree = args.tree or os.path.join(work, "tree")
-        if args.only != "usr" and not os.path.exists(os.path.join(tree, ".complete")):
-            if os.path.exists(tree):
-                sys.exit("compare-tree: %s exists but is no complete generated tree" % tree)
-            print("making a tree of %d entries in %s ..." % (args.entries, tree), file=sys.stderr,
+        for wanted, path, size in (("generated", tree, args.entries),
+                                   ("big", args.big_tree, args.big_entries)):
+            if wanted not in only or os.path.exists(os.path.join(path, ".complete")):
+                continue
+            if os.path.exists(path):
+                sys.exit("compare-tree: %s exists but is no complete generated tree" % path)
+            print("making a tree of %d entries in %s ..." % (size, path), file=sys.stderr,
                   flush=True)
-            make_tree(tree, args.entries)
+            make_tree(path, size)
         env = dict(os.environ)
         # The criteria go to a store of the bench's own, not the user's.
         env.update(MARLIT_REGISTRY=os.path.join(work, "store.reg"), TZ="UTC", LC_ALL="C")
@@ -209,10 +233,12 @@ def main():
         print("%s: %d processors, load average %s at the start; medians of %d rounds" %
               (os.uname().nodename, os.cpu_count(), "%.2f %.2f %.2f" % os.getloadavg(),
                args.rounds))
-        if args.only != "generated":
+        if "usr" in only:
             bench_tree("installed files", args.usr, tools, measure, env, args.rounds, True)
-        if args.only != "usr":
+        if "generated" in only:
             bench_tree("generated tree", tree, tools, measure, env, args.rounds, False)
+        if "big" in only:
+            bench_tree("big generated tree", args.big_tree, tools, measure, env, args.rounds, False)
         print("\n(load average %s at the end)" % ("%.2f %.2f %.2f" % os.getloadavg()))
     finally:
         shutil.rmtree(work, ignore_errors=True)

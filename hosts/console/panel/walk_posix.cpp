@@ -605,7 +605,8 @@ bool ClaimBlock(Walk& w, Directory& d, uint32_t& block) {
   if (d.NextBlock == d.Blocks) return false;
   block = d.NextBlock++;
   if (d.NextBlock == d.Blocks) {
-    w.Blocks.erase(std::find(w.Blocks.begin(), w.Blocks.end(), &d));
+    const auto at = std::find(w.Blocks.begin(), w.Blocks.end(), &d);
+    if (at != w.Blocks.end()) w.Blocks.erase(at);
   }
   return true;
 }
@@ -661,8 +662,9 @@ void ReadUnlocked(Walk& w, Directory& d, char* buffer, ReadOutput& out) {
       d.KeepFd = w.KeptFds.fetch_add(1) < w.KeptFdBudget;
       if (!d.KeepFd) w.KeptFds.fetch_sub(1);
       if (out.Error == 0 && count > 0 && count <= kBlock) {
+        // Blocks stays 0 until the walk takes the directory in, so that no
+        // other thread claims a block meanwhile.
         out.Alone = true;
-        d.Blocks = d.NextBlock = 1;
         d.Holds = 1;
         DescribeBlock(w, d, 0, count, out.Block);
         Release(w, d);
@@ -690,6 +692,7 @@ bool TakeRead(Walk& w, Directory& d, ReadOutput& out) {
   d.Error = out.Error;
   if (out.Error == 0) w.Ahead += d.Entries.size();
   if (out.Alone) {
+    d.Blocks = d.NextBlock = 1;
     TakeBlock(w, d, out.Block);
     return false;
   }
