@@ -139,8 +139,8 @@ class Far:
         self.tmux.keys("Enter")
         self.prompt = win_path(folder) + ">"
         if wait:
-            return self.tmux.wait(lambda s: s[PROMPT].startswith(self.prompt),
-                                  f"the prompt {self.prompt}")
+            return self.tmux.settle(self.tmux.wait(lambda s: s[PROMPT].startswith(self.prompt),
+                                                   f"the prompt {self.prompt}"))
 
     def open_dialog(self, steps=()):
         """Opens the dialog, types `steps` into it and waits for it."""
