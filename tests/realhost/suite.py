@@ -397,19 +397,23 @@ class Suite:
         boot = subprocess.Popen(["sh", "-c", "wineboot -i && wineserver -w"],
                                 env=dict(os.environ, **self.wine_env),
                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        self.prepare_locale()
-        for language, file in (("English", "marlit_eng"), ("Russian", "marlit_rus")):
-            self.help[language] = help_contents(self.box / "host" / "Plugins" / "Marlit", file)
-        if boot.wait() != 0:
-            raise RuntimeError("wineboot failed")
         try:
+            self.prepare_locale()
+            for language, file in (("English", "marlit_eng"), ("Russian", "marlit_rus")):
+                self.help[language] = help_contents(self.box / "host" / "Plugins" / "Marlit",
+                                                    file)
+            if boot.wait() != 0:
+                raise RuntimeError("wineboot failed")
             self.english_utc()
             self.berlin()
             self.russian()
         finally:
+            # Nothing may go on writing into the folder once it is removed.
+            boot.wait()
             subprocess.run(["tmux", "-L", self.socket, "kill-server"], capture_output=True)
-            subprocess.run(["wineserver", "-k"], env=dict(os.environ, **self.wine_env),
-                           capture_output=True)
+            for stop in ("-k", "-w"):
+                subprocess.run(["wineserver", stop], env=dict(os.environ, **self.wine_env),
+                               capture_output=True)
 
     def prepare_locale(self):
         """ru_RU.UTF-8 for Wine's code page 866: the system's, else one made here."""
