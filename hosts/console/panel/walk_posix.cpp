@@ -352,15 +352,17 @@ struct Walk {
   std::mutex Mutex;
   std::condition_variable Wake;     // work for the helpers
   std::condition_variable Settled;  // the directory the caller awaits became Ready
-  std::vector<Directory*> Reads;    // directories to read, the first needed on top
-  std::vector<Directory*> Blocks;   // directories with blocks to describe
+  // Directories to read: a heap whose top is the first the caller will need.
+  std::vector<Directory*> Reads;
+  std::vector<Directory*> Blocks;  // directories with blocks to describe
   // Entries and directories read and not yet entered by the caller.
   std::atomic<size_t> Ahead{0};
   std::atomic<size_t> AheadDirectories{0};
   // Helpers waiting for work: counted before they look a last time, so that
   // whoever makes work after that look sees them and wakes them.
   std::atomic<size_t> Idle{0};
-  Directory* Awaited = nullptr;  // under the lock: what the caller waits for
+  // What the caller waits for; changed under the lock.
+  std::atomic<Directory*> Awaited{nullptr};
   std::atomic<bool> Stopping{false};
   bool OutOfMemory = false;  // under the lock
   std::vector<std::thread> Threads;
@@ -378,6 +380,7 @@ struct Walk {
   std::unique_ptr<char[]> CallerBuffer;  // the caller's getdents buffer
   uint64_t NextReport = 0;
   uint64_t Start = 0;
+  uint64_t Handed = 0;  // entries handed over so far
 };
 
 namespace {
@@ -388,6 +391,50 @@ struct BlockOutput {
   std::vector<std::pair<uint32_t, int>> Failures;
   int Error = 0;  // the directory cannot be described
 };
+
+// Whether the caller needs `a` before `b`: the order of the walk, a parent
+// before its directories, those in the order of their entries.
+bool Before(const Directory* a, const Directory* b) {
+  while (a->Depth > b->Depth) {
+    a = a->Parent;
+    if (a == b) return false;
+  }
+  while (b->Depth > a->Depth) {
+    b = b->Parent;
+    if (b == a) return true;
+  }
+  while (a->Parent != b->Parent) {
+    a = a->Parent;
+    b = b->Parent;
+  }
+  return a->Slot < b->Slot;
+}
+
+// The heap's order: the directory needed first on top.
+bool NeededLater(const Directory* a, const Directory* b) { return Before(b, a); }
+
+void PushRead(Walk& w, Directory* d) {
+  w.Reads.push_back(d);
+  std::push_heap(w.Reads.begin(), w.Reads.end(), NeededLater);
+}
+
+Directory* PopRead(Walk& w) {
+  std::pop_heap(w.Reads.begin(), w.Reads.end(), NeededLater);
+  Directory* const first = w.Reads.back();
+  w.Reads.pop_back();
+  return first;
+}
+
+// Takes `d` off the heap wherever it is (the caller needs it now: nearly
+// always the top).
+void Unqueue(Walk& w, Directory* d) {
+  if (w.Reads.front() == d) {
+    PopRead(w);
+    return;
+  }
+  w.Reads.erase(std::find(w.Reads.begin(), w.Reads.end(), d));
+  std::make_heap(w.Reads.begin(), w.Reads.end(), NeededLater);
+}
 
 // Whether (device, inode) is a directory from the root down to `d`.
 bool OnPath(const Directory* d, uint64_t device, uint64_t inode) {
@@ -560,11 +607,9 @@ void Settle(Walk& w, Directory& d) {
     d.Children.clear();
   }
   for (size_t k = 0; k < d.Children.size(); ++k) d.Children[k].second->ChildIndex = k;
-  for (auto it = d.Children.rbegin(); it != d.Children.rend(); ++it) {
-    w.Reads.push_back(it->second.get());
-  }
+  for (auto& child : d.Children) PushRead(w, child.second.get());
   d.At.store(Stage::Ready, std::memory_order_release);
-  if (w.Awaited == &d) w.Settled.notify_all();
+  if (w.Awaited.load() == &d) w.Settled.notify_all();
   if (!d.Children.empty()) WakeHelpers(w);
 }
 
@@ -756,16 +801,27 @@ void Help(Walk& w) {
         Directory* batch[kReadBatch];
         size_t taken = 0;
         while (taken < kReadBatch && MayReadAhead(w)) {
-          batch[taken] = w.Reads.back();
-          w.Reads.pop_back();
+          batch[taken] = PopRead(w);
           Claim(w, *batch[taken++]);
         }
         lock.unlock();
         ReadOutput outs[kReadBatch];
-        for (size_t k = 0; k < taken; ++k) ReadUnlocked(w, *batch[k], buffer.get(), outs[k]);
-        lock.lock();
         bool left[kReadBatch] = {};
-        for (size_t k = 0; k < taken; ++k) left[k] = TakeRead(w, *batch[k], outs[k]);
+        bool takenIn[kReadBatch] = {};
+        for (size_t k = 0; k < taken; ++k) {
+          ReadUnlocked(w, *batch[k], buffer.get(), outs[k]);
+          if (w.Awaited.load() == batch[k]) {
+            // The caller waits for this one: it need not wait for the rest.
+            lock.lock();
+            left[k] = TakeRead(w, *batch[k], outs[k]);
+            takenIn[k] = true;
+            lock.unlock();
+          }
+        }
+        lock.lock();
+        for (size_t k = 0; k < taken; ++k) {
+          if (!takenIn[k]) left[k] = TakeRead(w, *batch[k], outs[k]);
+        }
         for (size_t k = 0; k < taken; ++k) {
           if (left[k]) DescribeLeft(w, lock, *batch[k]);
         }
@@ -813,7 +869,7 @@ void AwaitReady(Walk& w, Directory& d) {
     if (w.OutOfMemory) throw std::bad_alloc();
     uint32_t block = 0;
     if (d.At.load(std::memory_order_relaxed) == Stage::Unread) {
-      w.Reads.erase(std::find(w.Reads.begin(), w.Reads.end(), &d));
+      Unqueue(w, &d);
       Claim(w, d);
       ReadClaimed(w, lock, d, w.CallerBuffer.get());
     } else if (ClaimBlock(w, d, block)) {
@@ -940,6 +996,8 @@ bool NextEntry(Walk& w, WalkEntry& out) {
       continue;
     }
     const uint32_t i = frame.Next++;
+    // The status line, also while the threads keep ahead and no one waits.
+    if ((++w.Handed & 1023) == 0) Report(w, d.Path);
     NameRecord& record = d.Entries[i];
     if (record.State == EntryState::Vanished) continue;
     out.Name = std::string_view(d.Names.data() + record.Offset, record.Length);
