@@ -154,10 +154,11 @@ class Far:
         return self.tmux.wait(lambda s: panels_clear(s) and s[PROMPT].startswith(self.prompt),
                               f"the panels of {self.prompt} again, and no message")
 
-    def marked(self):
-        """The names marked on the active panel, read back through the user menu."""
+    def marked(self, before=()):
+        """The names marked on the active panel, read back through the user
+        menu after the keys `before`."""
         self.marked_file.unlink(missing_ok=True)
-        self.tmux.keys("F2", "s")
+        self.tmux.send(list(before) + ["F2", "s"])
         end = time.monotonic() + DEADLINE
         while not (self.marked_file.exists() and self.marked_file.read_bytes().endswith(b"\n")):
             if time.monotonic() > end:
@@ -179,14 +180,16 @@ class Far:
     def select(self, folder, steps, premarked=()):
         """One run: a fresh panel of `folder`, `premarked` marked, the dialog
         reset, `steps` typed, confirmed; the marked names."""
-        # Keys wait in the console's input until the host reads them: only
-        # marking needs to see the panel first.
+        # The run is typed ahead: keys wait in the console's input until the
+        # host reads them, so only marking needs to see the panel first. A
+        # message box after the dialog would take the keys of the read-back.
         lines = self.cd(folder, wait=bool(premarked))
         if premarked:
             self.mark_beforehand(lines, premarked)
-        self.open_dialog(["BTab", "Enter"] + list(steps))
-        self.confirm()
-        return self.marked()
+        names = self.marked(["F11", "Enter", "BTab", "Enter"] + list(steps) + ["Enter"])
+        self.tmux.wait(lambda s: panels_clear(s) and s[PROMPT].startswith(self.prompt),
+                       f"the panels of {self.prompt}, and no message")
+        return names
 
     def quit(self):
         self.tmux.keys("F10")
@@ -194,8 +197,6 @@ class Far:
                        "the question to quit")
         self.tmux.keys("Enter")
         self.tmux.wait_gone("the host")
-        # The registry is whole on disk only once the server has gone.
-        subprocess.run(["wineserver", "-w"], env=dict(os.environ, **self.env), check=True)
 
 
 def install(box, host, package):

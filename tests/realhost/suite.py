@@ -394,7 +394,10 @@ class Suite:
 
     def run(self):
         install(self.box, self.host / "host", self.package)
-        boot = subprocess.Popen(["sh", "-c", "wineboot -i && wineserver -w"],
+        # One Wine server for the whole run, kept between the host's starts;
+        # the registry is read through it.
+        (self.box / "prefix").mkdir()
+        boot = subprocess.Popen(["sh", "-c", "wineserver -p && wineboot -i"],
                                 env=dict(os.environ, **self.wine_env),
                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         try:
