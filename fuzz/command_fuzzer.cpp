@@ -34,6 +34,7 @@
 
 #include "console/session/wildcard.h"
 #include "dialog/dialog.h"
+#include "engine/mask_list.h"
 #include "fuzz_support.h"
 #include "host/module.h"
 #include "host/records.h"
@@ -206,11 +207,15 @@ int MARLIT_WINAPI FuzzCmpName(const char* pattern, const char* name, int skipPat
   Require(at >= first && (at - first) % sizeof(PluginPanelItem) == 0 &&
               (at - first) / sizeof(PluginPanelItem) < run.Items.size(),
           "CmpName is handed an item's own name");
-  // The mask is the dialog's text, whole.
+  // The mask is the dialog's text: whole, or one pattern of its list.
   const FarDialogItem& mask = run.Final[kMaskItem];
-  Require(std::string_view(pattern) ==
-              std::string_view(mask.Data, strnlen(mask.Data, sizeof mask.Data)),
-          "the confirmed mask");
+  MaskList list{};
+  ReadMaskList(std::string_view(mask.Data, strnlen(mask.Data, sizeof mask.Data)), list);
+  bool ofTheMask = false;
+  for (int i = 0; i < list.PatternCount && !ofTheMask; ++i) {
+    ofTheMask = MaskPattern(list, i) == pattern;
+  }
+  Require(ofTheMask, "a pattern of the confirmed mask");
   return console::ConsoleCmpName(pattern, name, skipPath);
 }
 

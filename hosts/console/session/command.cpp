@@ -74,6 +74,7 @@ void ReleaseLaterNotes() {
 
 int Fail(const std::string& message) {
   ReleaseNotes();
+  ReleaseLaterNotes();
   std::fprintf(g_notes.Err, "marlit: %s\n", message.c_str());
   return kStatusError;
 }
