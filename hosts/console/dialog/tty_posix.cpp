@@ -303,6 +303,16 @@ void PutBox(const Clip& clip, int top, int left, int bottom, int right, bool twi
   PutLine(clip, bottom, right, Line::BottomRight, twin, pen);
 }
 
+// The down arrow beside a field with a history: the line-drawing set's arrow
+// where the locale has no Unicode.
+void PutArrow(const Clip& clip, int y, int x, Pen pen) {
+  if (g_terminal.Unicode) {
+    PutCode(clip, y, x, U'\u2193', pen);
+  } else if (y >= clip.Top && y <= clip.Bottom && x >= clip.Left && x <= clip.Right) {
+    mvaddch(y, x, ACS_DARROW | pen.Attr | static_cast<chtype>(COLOR_PAIR(pen.Pair)));
+  }
+}
+
 // A title centred in the top line of a box from `left` to `right`.
 void PutTitle(const Clip& clip, int y, int left, int right, const HotkeyText& title, Pen pen) {
   if (title.Shown.empty()) return;
@@ -378,6 +388,11 @@ void DrawDialog(const DialogCall& call, const DialogForm& form, const DialogFram
           if (field.Cursor >= field.Text.size()) cursorX = x + std::min(cells, place.Width - 1);
           cursorY = y;
         }
+        // The file manager marks a field that keeps a history with an arrow
+        // just past its right end, in the dialog's colours.
+        if ((item.Flags & DIF_HISTORY) != 0 && item.History != nullptr) {
+          PutArrow(clip, y, x + place.Width, dialog);
+        }
         break;
       }
       case ItemKind::CheckBox:
@@ -401,11 +416,14 @@ void DrawDialog(const DialogCall& call, const DialogForm& form, const DialogFram
       case ItemKind::Button: {
         const Pen pen = PenFor(focused ? Look::Focused : Look::Dialog);
         const Pen hot = PenFor(focused ? Look::FocusedHotkey : Look::ButtonHotkey);
-        PutCode(clip, y, x, '[', pen);
+        // The default button is braced, wherever the focus is, as the file
+        // manager draws it: Enter presses it from any item but a button.
+        const bool braced = item.DefaultButton != 0;
+        PutCode(clip, y, x, braced ? '{' : '[', pen);
         PutCode(clip, y, x + 1, ' ', pen);
         const int cells = PutCaption(clip, y, x + 2, ParseHotkeyText(TextOf(item)), pen, hot);
         PutCode(clip, y, x + 2 + cells, ' ', pen);
-        PutCode(clip, y, x + 3 + cells, ']', pen);
+        PutCode(clip, y, x + 3 + cells, braced ? '}' : ']', pen);
         if (focused) {
           cursorY = y;
           cursorX = x + 2;

@@ -386,8 +386,13 @@ TEST_F(Screen, ShowsTheDialogAsThePluginDescribesIt) {
   EXPECT_LE(std::abs(before - after), 1) << top;
   ExpectLabels(*this, labels, [&](int r, int c, int n) { return At(r, c, n); });
   EXPECT_EQ(At(3, 5, 4), "*.* ");
-  // The three buttons centred as one group on row 17.
-  const std::string buttons = "[ " + labels[0] + " ] [ " + labels[1] + " ] [ " + labels[2] + " ]";
+  // Each field with a history has its arrow just past its right end.
+  for (const auto& [row, column] : {std::pair{3, 65}, {9, 31}, {12, 31}, {15, 31}}) {
+    EXPECT_EQ(Cell(row, column), "\u2193") << row;
+    EXPECT_EQ(Cell(row, column - 1), " ") << row;
+  }
+  // The three buttons centred as one group on row 17, the default one braced.
+  const std::string buttons = "{ " + labels[0] + " } [ " + labels[1] + " ] [ " + labels[2] + " ]";
   const std::string row17 = At(17, 0, 70);
   const size_t first = row17.find(buttons);
   ASSERT_NE(first, std::string::npos) << row17;
