@@ -109,6 +109,10 @@ enum class DescribeWhat { None, Matching, Every };
 struct DescribeRule {
   DescribeWhat What = DescribeWhat::None;
   std::string Mask;
+  // Whether directories are described too: not when the criteria look at no
+  // more of a directory than its type gives (a size criterion alone: every
+  // directory has size 0 in the panel).
+  bool Directories = true;
 };
 
 // One listing of a tree, window by window. Stays where it was opened.

@@ -173,6 +173,7 @@ bool OpenListing(const ListingRequest& request, TreeListing& listing, std::strin
 }
 
 void DescribeFor(TreeListing& listing, const DescribeRule& rule) {
+  listing.Args.WantDirectories = rule.Directories;
   switch (rule.What) {
     case DescribeWhat::None:
       listing.Args.Wanted = nullptr;

@@ -48,6 +48,7 @@ enum class Description : uint8_t {
   Gone,       // it vanished before it was described
   Denied,     // its directory may be read but not searched (Error is EACCES)
   LeftOut,    // it could not be described; Error says why
+  Assumed,    // a directory wanted but taken as its type says (see WantDirectories)
 };
 
 struct WalkEntry {
@@ -85,6 +86,10 @@ struct WalkArgs {
   // follows links or stays on one device, and the links it follows): true
   // has it described. Null: none.
   bool (*Wanted)(void* context, std::string_view name) = nullptr;
+  // Whether Wanted is asked about directories too: without it a directory is
+  // described only when the walk needs it (its type already tells that it is
+  // a directory, of size 0 in the panel).
+  bool WantDirectories = true;
   // Called on the calling thread about ten times a second while it waits.
   void (*Progress)(void* context, const WalkProgress& progress) = nullptr;
   void* Context = nullptr;

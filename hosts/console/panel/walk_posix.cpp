@@ -507,6 +507,11 @@ void SetDescribed(NameRecord& entry, Description what) {
 // What the walk itself needs decides what is walked; what only the caller
 // wants changes nothing of the walk.
 void DescribeBlock(const Walk& w, Directory& d, uint32_t begin, uint32_t end, BlockOutput& out) {
+  // Directories taken as their type says: whether the directory may be
+  // searched decides their fate as it does that of the entries described.
+  uint32_t firstAssumed = end;
+  bool denied = false;
+  bool searched = false;
   for (uint32_t i = begin; i < end && !w.Stopping; ++i) {
     NameRecord& entry = d.Entries[i];
     const char* const name = d.Names.data() + entry.Offset;
@@ -525,8 +530,16 @@ void DescribeBlock(const Walk& w, Directory& d, uint32_t begin, uint32_t end, Bl
           !w.Args->Wanted(w.Args->Context, std::string_view(name, entry.Length))) {
         continue;
       }
+      if (entry.Type == DT_DIR && !w.Args->WantDirectories) {
+        SetDescribed(entry, Description::Assumed);
+        firstAssumed = std::min(firstAssumed, i);
+        continue;
+      }
       EntryFacts& facts = d.Facts[i];
-      switch (DescribeEntry(d.Fd, name, entry.Type, facts, id, isLink)) {
+      const Described described = DescribeEntry(d.Fd, name, entry.Type, facts, id, isLink);
+      denied = denied || described == Described::Denied;
+      searched = searched || described != Described::Denied;
+      switch (described) {
         case Described::Ok:
           entry.Pending = 0;
           SetDescribed(entry, Description::Described);
@@ -558,8 +571,24 @@ void DescribeBlock(const Walk& w, Directory& d, uint32_t begin, uint32_t end, Bl
       continue;
     }
     SetDescribed(entry, Description::Described);
+    searched = true;
     entry.State = S_ISDIR(facts.Mode) ? WalkInto(w, d, i, &id, isLink) : EntryState::Listed;
     if (entry.State == EntryState::Walked) FoundDirectory(d, i, id, out);
+  }
+  if (firstAssumed == end) return;
+  if (!denied && !searched) {
+    // Nothing else was described: one look tells whether it may be searched.
+    struct stat probe {};
+    denied = fstatat(d.Fd, d.Names.data() + d.Entries[firstAssumed].Offset, &probe,
+                     AT_SYMLINK_NOFOLLOW) != 0 &&
+             errno == EACCES;
+  }
+  if (!denied) return;
+  for (uint32_t i = firstAssumed; i < end; ++i) {
+    NameRecord& entry = d.Entries[i];
+    if (static_cast<Description>(entry.Described) == Description::Assumed) {
+      SetDescribed(entry, Description::Denied);
+    }
   }
 }
 
@@ -1006,6 +1035,8 @@ bool NextEntry(Walk& w, WalkEntry& out) {
     out.Depth = d.Depth;
     out.State = record.State;
     out.Described = static_cast<Description>(record.Described);
+    // A directory taken as its type says is no different from one not asked about.
+    if (out.Described == Description::Assumed) out.Described = Description::TypeOnly;
     out.FirstOfDirectory = false;
     out.Error = 0;
     if (frame.Failure < d.Failures.size() && d.Failures[frame.Failure].first == i) {

@@ -94,23 +94,37 @@ std::string_view WholeText(const char (&text)[kDialogTextSize]) {
   return std::string_view(text, BoundedLength(text, sizeof text));
 }
 
-// Whether the plug-in will look at more than the names of the items whose
-// names its mask matches: a size, date or time criterion, or an attribute
-// other than hidden (which the name gives; a link counts as its target, so
-// even the directory attribute needs the entry described).
-bool CriteriaNeedFacts(const DialogResult& result) {
+// The attribute bits of the include and exclude sets whose attributes only
+// a description gives, of any entry and of a directory.
+uint32_t AttributeBits(uint32_t attributes) {
+  uint32_t bits = 0;
+  for (int bit = 0; bit < kAttributeCount; ++bit) {
+    if ((kAttributeMasks[bit] & attributes) != 0) bits |= 1u << bit;
+  }
+  return bits;
+}
+
+// What the plug-in will look at beyond the names of the items whose names
+// its mask matches: any fact (a size, date or time criterion, or an
+// attribute other than hidden, which the name gives; a link counts as its
+// target, so even the directory attribute needs the entry described); and of
+// a directory, whose type says that it is one, of size 0, neither archive nor
+// system: its last write, read-only or compressed.
+struct FactsNeeded {
+  bool Any;
+  bool OfDirectories;
+};
+
+FactsNeeded CriteriaNeedFacts(const DialogResult& result) {
   SelectionCriteria criteria{};
   ParseCriteria(WholeText(result.SizeText), WholeText(result.DateText), WholeText(result.TimeText),
                 kSystemTime, criteria);
-  if (criteria.SizeKind != RangeKind::None || criteria.DateKind != RangeKind::None ||
-      criteria.TimeKind != RangeKind::None) {
-    return true;
-  }
-  uint32_t described = 0;
-  for (int bit = 0; bit < kAttributeCount; ++bit) {
-    if (kAttributeMasks[bit] != FILE_ATTRIBUTE_HIDDEN) described |= 1u << bit;
-  }
-  return ((result.Values.InAttr | result.Values.ExAttr) & described) != 0;
+  const uint32_t sets = result.Values.InAttr | result.Values.ExAttr;
+  const bool written = criteria.DateKind != RangeKind::None || criteria.TimeKind != RangeKind::None;
+  const uint32_t ofAny = AttributeBits(~uint32_t{FILE_ATTRIBUTE_HIDDEN});
+  const uint32_t ofDirectories = AttributeBits(FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_COMPRESSED);
+  return FactsNeeded{written || criteria.SizeKind != RangeKind::None || (sets & ofAny) != 0,
+                     written || (sets & ofDirectories) != 0};
 }
 
 // The run's listing; the confirm tells it what to describe.
@@ -123,10 +137,12 @@ TreeListing* g_listing = nullptr;
 DescribeRule RuleFor(const ConsoleSession& session, const DialogResult& result) {
   DescribeRule rule;
   const ConsoleOptions& options = *session.Options;
-  if (!options.LongFormat && !CriteriaNeedFacts(result)) return rule;
+  const FactsNeeded needed = CriteriaNeedFacts(result);
+  if (!options.LongFormat && !needed.Any) return rule;
   rule.What = options.LongFormat && options.SelectedFile.has_value() ? DescribeWhat::Every
                                                                      : DescribeWhat::Matching;
   rule.Mask = WholeText(result.Mask);
+  rule.Directories = options.LongFormat || needed.OfDirectories;
   return rule;
 }
 
