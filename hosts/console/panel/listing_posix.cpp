@@ -180,7 +180,12 @@ void DescribeFor(TreeListing& listing, const DescribeRule& rule) {
       break;
     case DescribeWhat::Matching:
       ReadMaskList(rule.Mask, listing.Wanted);
-      listing.Args.Wanted = listing.Request->Match != nullptr ? WantedByMask : WantedAll;
+      // A mask of every name, the default, needs no asking.
+      listing.Args.Wanted =
+          listing.Request->Match == nullptr ||
+                  (listing.Wanted.Whole && (rule.Mask == "*" || rule.Mask == "*.*"))
+              ? WantedAll
+              : WantedByMask;
       break;
     case DescribeWhat::Every:
       listing.Args.Wanted = WantedAll;

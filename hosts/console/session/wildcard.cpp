@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <iterator>
 
 namespace marlit::console {
@@ -271,6 +272,8 @@ bool MatchPattern(std::string_view pattern, std::string_view name) {
 
 int MARLIT_WINAPI ConsoleCmpName(const char* pattern, const char* name, int skipPath) {
   if (pattern == nullptr || name == nullptr) return 0;
+  // The commonest masks of all, asked about every item: nothing to read.
+  if (std::strcmp(pattern, "*") == 0 || std::strcmp(pattern, "*.*") == 0) return 1;
   std::string_view subject(name);
   if (skipPath != 0) {
     // On Linux '/' alone separates directories; '\\' may stand in a name.
