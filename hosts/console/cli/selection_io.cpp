@@ -123,12 +123,13 @@ size_t WriteSelection(std::FILE* out, const PanelWindow& window, const std::vect
   for (size_t i = 0; i < window.Items.size() && i < marks.size(); ++i) {
     if (marks[i] == 0) continue;
     ++count;
-    path.assign(shown);
-    AppendPath(path, window, i);
     if (options.LongFormat) {
+      path.assign(shown);
+      AppendPath(path, window, i);
       text += LongLine(window.Items[i], zone, path);
     } else {
-      text += path;
+      text += shown;
+      AppendPath(text, window, i);
     }
     text += end;
     if (text.size() >= 1 << 16) {

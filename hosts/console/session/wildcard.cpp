@@ -273,14 +273,29 @@ bool MatchPattern(std::string_view pattern, std::string_view name) {
 int MARLIT_WINAPI ConsoleCmpName(const char* pattern, const char* name, int skipPath) {
   if (pattern == nullptr || name == nullptr) return 0;
   // The commonest masks of all, asked about every item: nothing to read.
-  if (std::strcmp(pattern, "*") == 0 || std::strcmp(pattern, "*.*") == 0) return 1;
-  std::string_view subject(name);
-  if (skipPath != 0) {
-    // On Linux '/' alone separates directories; '\\' may stand in a name.
-    const size_t slash = subject.find_last_of('/');
-    if (slash != std::string_view::npos) subject.remove_prefix(slash + 1);
+  if (pattern[0] == '*' &&
+      (pattern[1] == '\0' || (pattern[1] == '.' && pattern[2] == '*' && pattern[3] == '\0'))) {
+    return 1;
   }
-  return MatchOne(pattern, subject, ReadAsUtf8(pattern, subject)) ? 1 : 0;
+  // One pass over each text, for it is asked about every item: the name's
+  // length and where its own part begins (on Linux '/' alone separates
+  // directories; '\\' may stand in a name), and whether anything is beyond
+  // ASCII.
+  const char* own = name;
+  const char* end = name;
+  unsigned char high = 0;
+  for (; *end != '\0'; ++end) {
+    high |= static_cast<unsigned char>(*end);
+    if (*end == '/' && skipPath != 0) own = end + 1;
+  }
+  size_t length = 0;
+  for (; pattern[length] != '\0'; ++length) high |= static_cast<unsigned char>(pattern[length]);
+  const std::string_view subject(own, static_cast<size_t>(end - own));
+  const std::string_view mask(pattern, length);
+  // Read as UTF-8 when both texts are; ASCII alone reads the same either way,
+  // and faster as bytes.
+  const bool utf8 = high >= 0x80 && IsUtf8(mask) && IsUtf8(subject);
+  return MatchOne(mask, subject, utf8) ? 1 : 0;
 }
 
 }  // namespace marlit::console
