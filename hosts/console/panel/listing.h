@@ -41,9 +41,15 @@ uint32_t AttributesOf(std::string_view name, uint32_t mode, bool compressed);
 // Returns false when the name does not fit cFileName (259 bytes at most).
 bool FillPanelItem(std::string_view name, const EntryFacts& facts, PluginPanelItem& item);
 
-// Gives out memory and leaves a new item as the memory holds it: the window
-// fills each record whole when it takes an entry, so it is never cleared
-// twice.
+// Writes into an item only what FillPanelItem sets apart from zeros (the
+// name and its terminator, size, last write, attributes, and Flags 0): for a
+// record whose other members are zero and stay so. A name too long for
+// cFileName is cut.
+void RefillPanelItem(std::string_view name, const EntryFacts& facts, PluginPanelItem& item);
+
+// Gives out zeroed memory and leaves a new item as the memory holds it: the
+// window's records start as zeros, and taking an entry writes only the
+// members it sets.
 template <typename T>
 struct UninitializedAllocator {
   using value_type = T;

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -145,15 +146,22 @@ uint32_t AttributesOf(std::string_view name, uint32_t mode, bool compressed) {
 
 bool FillPanelItem(std::string_view name, const EntryFacts& facts, PluginPanelItem& item) {
   if (name.size() >= kMaxPath) return false;
-  item = PluginPanelItem{};
+  std::memset(static_cast<void*>(&item), 0, sizeof item);
+  RefillPanelItem(name, facts, item);
+  return true;
+}
+
+void RefillPanelItem(std::string_view name, const EntryFacts& facts, PluginPanelItem& item) {
   HostFindData& data = item.FindData;
-  CopyText(data.cFileName, kMaxPath, name);
+  const size_t length = std::min(name.size(), kMaxPath - 1);
+  std::memcpy(data.cFileName, name.data(), length);
+  data.cFileName[length] = '\0';
   const uint64_t size = S_ISDIR(facts.Mode) ? 0 : facts.Size;
   data.nFileSizeHigh = static_cast<uint32_t>(size >> 32);
   data.nFileSizeLow = static_cast<uint32_t>(size);
   data.ftLastWriteTime = FileTimeOf(StampOfUnixTime(facts.WriteSeconds, facts.WriteNanoseconds));
   data.dwFileAttributes = AttributesOf(name, facts.Mode, facts.Compressed);
-  return true;
+  item.Flags = 0;
 }
 
 bool OpenListing(const ListingRequest& request, TreeListing& listing, std::string& error) {
@@ -207,8 +215,10 @@ bool NextWindow(TreeListing& listing, PanelWindow& window, size_t capacity) {
     }
     TellOf(listing, entry);
     if (entry.State == EntryState::Failed) continue;
+    // The window's records were zero when the buffer was made, and nothing
+    // writes them but these members: a record taken again needs only those.
     window.Items.emplace_back();
-    FillPanelItem(entry.Name, entry.Facts, window.Items.back());
+    RefillPanelItem(entry.Name, entry.Facts, window.Items.back());
     window.Directories.push_back(entry.Directory);
     window.Gone.push_back(
         entry.Described == Description::Described || entry.Described == Description::TypeOnly ? 0

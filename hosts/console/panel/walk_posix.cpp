@@ -30,6 +30,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <bit>
 #include <cerrno>
 #include <chrono>
 #include <climits>
@@ -48,8 +49,10 @@ namespace {
 
 // Entries described by one job: a large directory is shared among threads.
 constexpr uint32_t kBlock = 512;
-// getdents64 reads this many bytes of a directory at a time.
+// getdents64 reads this many bytes of a directory at a time, into a buffer
+// with room past them for reading a name's first eight bytes as one word.
 constexpr size_t kReadBytes = 64 * 1024;
+constexpr size_t kBufferBytes = kReadBytes + 8;
 constexpr uint64_t kProgressEveryMs = 100;
 // Directories read ahead of the caller, at most: what a tree of many small
 // directories may hold besides its entries.
@@ -198,12 +201,13 @@ Described DescribeEntry(int dirFd, const char* name, uint8_t type, EntryFacts& f
   return Described::Ok;
 }
 
+// The first eight bytes of a name, the first as the most significant, zero
+// past its end; `name` has eight readable bytes.
 uint64_t SortKey(const char* name, size_t length) {
-  uint64_t key = 0;
-  for (size_t i = 0; i < 8; ++i) {
-    key = key << 8 | (i < length ? static_cast<unsigned char>(name[i]) : 0u);
-  }
-  return key;
+  uint64_t word = 0;
+  std::memcpy(&word, name, sizeof word);
+  if constexpr (std::endian::native == std::endian::little) word = __builtin_bswap64(word);
+  return length >= 8 ? word : word & ~(~uint64_t{0} >> (8 * length));
 }
 
 // Byte order, as strcmp compares.
@@ -607,8 +611,11 @@ int OpenToRead(Walk& w, Directory& d) {
   if (d.Parent == nullptr) return w.RootFd;
   Directory& parent = *d.Parent;
   if (!parent.KeepFd) return OpenBelowRoot(w.RootFd, d, w.Follow);
-  const int fd = OpenDirectoryAt(parent.Fd, parent.Names.data() + parent.Entries[d.Slot].Offset,
-                                 w.Follow, true);
+  // One name: O_NOFOLLOW refuses a link put in the directory's place as
+  // openat2's RESOLVE_NO_SYMLINKS would, at the cost of a plain open.
+  const int fd =
+      openat(parent.Fd, parent.Names.data() + parent.Entries[d.Slot].Offset,
+             O_RDONLY | O_NOCTTY | O_DIRECTORY | O_CLOEXEC | (w.Follow ? 0 : O_NOFOLLOW));
   const int saved = errno;
   Release(w, parent);
   errno = saved;
@@ -807,7 +814,7 @@ bool MayReadAhead(const Walk& w) {
 // A helper thread: describes blocks first, then reads directories while it
 // is not too far ahead of the caller.
 void Help(Walk& w) {
-  std::unique_ptr<char[]> buffer(new (std::nothrow) char[kReadBytes]);
+  std::unique_ptr<char[]> buffer(new (std::nothrow) char[kBufferBytes]);
   std::unique_lock<std::mutex> lock(w.Mutex);
   if (buffer == nullptr) {
     w.OutOfMemory = true;
@@ -970,7 +977,7 @@ WalkHandle OpenWalk(const WalkArgs& args, std::string& error) {
   struct stat root {};
   if (fstat(w->RootFd, &root) != 0) return fail("cannot open directory", errno);
   w->RootDevice = root.st_dev;
-  w->CallerBuffer.reset(new char[kReadBytes]);
+  w->CallerBuffer.reset(new char[kBufferBytes]);
   w->Root = std::make_unique<Directory>();
   Directory& top = *w->Root;
   top.Device = root.st_dev;

@@ -196,15 +196,36 @@ bool EndsWithFolded(std::string_view name, std::string_view tail) {
   return true;
 }
 
+// Whether a text holds none of the wildcards '*' '?' '['.
+bool IsPlainTail(std::string_view text) {
+  for (const char c : text) {
+    if (c == '*' || c == '?' || c == '[') return false;
+  }
+  return true;
+}
+
 bool MatchOne(std::string_view pattern, std::string_view name, bool utf8) {
   if (pattern == "*" || pattern == "*.*") return true;
   // The commonest mask, "*.log" and the like, read as bytes: a tail to compare
   // (one that ends in '.' may match a name without a dot).
   if (!utf8 && pattern.size() > 1 && pattern[0] == '*' && pattern.back() != '.' &&
-      pattern.find_first_of("*?[", 1) == std::string_view::npos) {
+      IsPlainTail(pattern.substr(1))) {
     return EndsWithFolded(name, pattern.substr(1));
   }
   return utf8 ? MatchIn<true>(pattern, name) : MatchIn<false>(pattern, name);
+}
+
+// Whether any byte of the text is beyond ASCII, eight bytes at a time.
+bool HasHighByte(std::string_view text) {
+  uint64_t any = 0;
+  size_t i = 0;
+  for (; i + 8 <= text.size(); i += 8) {
+    uint64_t word = 0;
+    std::memcpy(&word, text.data() + i, sizeof word);
+    any |= word;
+  }
+  for (; i < text.size(); ++i) any |= static_cast<unsigned char>(text[i]);
+  return (any & 0x8080808080808080u) != 0;
 }
 
 bool IsAscii(std::string_view text) {
@@ -277,24 +298,17 @@ int MARLIT_WINAPI ConsoleCmpName(const char* pattern, const char* name, int skip
       (pattern[1] == '\0' || (pattern[1] == '.' && pattern[2] == '*' && pattern[3] == '\0'))) {
     return 1;
   }
-  // One pass over each text, for it is asked about every item: the name's
-  // length and where its own part begins (on Linux '/' alone separates
-  // directories; '\\' may stand in a name), and whether anything is beyond
-  // ASCII.
-  const char* own = name;
-  const char* end = name;
-  unsigned char high = 0;
-  for (; *end != '\0'; ++end) {
-    high |= static_cast<unsigned char>(*end);
-    if (*end == '/' && skipPath != 0) own = end + 1;
+  // On Linux '/' alone separates directories; '\\' may stand in a name.
+  std::string_view subject(name);
+  if (skipPath != 0) {
+    const void* const slash = memrchr(subject.data(), '/', subject.size());
+    if (slash != nullptr) subject.remove_prefix(static_cast<const char*>(slash) - name + 1);
   }
-  size_t length = 0;
-  for (; pattern[length] != '\0'; ++length) high |= static_cast<unsigned char>(pattern[length]);
-  const std::string_view subject(own, static_cast<size_t>(end - own));
-  const std::string_view mask(pattern, length);
+  const std::string_view mask(pattern);
+  const bool high = HasHighByte(subject) || HasHighByte(mask);
   // Read as UTF-8 when both texts are; ASCII alone reads the same either way,
   // and faster as bytes.
-  const bool utf8 = high >= 0x80 && IsUtf8(mask) && IsUtf8(subject);
+  const bool utf8 = high && IsUtf8(mask) && IsUtf8(subject);
   return MatchOne(mask, subject, utf8) ? 1 : 0;
 }
 
