@@ -766,6 +766,16 @@ RegistryResult ReadFromCopy(const StoreCopy* copy, std::string_view section, std
   return RegistryResult::Ok;
 }
 
+// Whether the store's copy holds the value already, of the same type and bytes.
+bool HoldsAlready(const StoreCopy* copy, std::string_view section, std::string_view name,
+                  const Value& value) {
+  if (copy == nullptr || copy->Error != 0 || !copy->Doc.Valid) return false;
+  const Place place = Find(copy->Doc, section, name);
+  Value stored;
+  return place.HasValue && ReadData(copy->Doc.Lines[place.ValueLine], stored) &&
+         stored.Type == value.Type && stored.Bytes == value.Bytes;
+}
+
 }  // namespace
 
 RegistryResult ReadRegistryValue(RegistryRoot root, const char* key, const char* name, void* buffer,
@@ -793,8 +803,14 @@ RegistryResult WriteRegistryValue(RegistryRoot root, const char* key, const char
   }
   const Value value{type, std::string(static_cast<const char*>(bytes), size)};
   const std::string section = SectionName(rootName, keyText);
+  // A value written as the store already holds it changes nothing: it takes
+  // no lock (a batch that writes back the values it read never does).
+  BeginRegistryBatch();
+  if (g_batch.Lock < 0 && HoldsAlready(CurrentCopy(g_batch), section, nameText, value)) {
+    return EndRegistryBatch();
+  }
   const std::string valueLine = FormatValue(nameText, value);
-  return ChangeStore([&](Document& doc) {
+  const RegistryResult written = ChangeStore([&](Document& doc) {
     const Place place = Find(doc, section, nameText);
     Line line{valueLine + doc.LineEnd, LineKind::Value, std::string(nameText)};
     Value current;
@@ -821,6 +837,8 @@ RegistryResult WriteRegistryValue(RegistryRoot root, const char* key, const char
     doc.Lines.push_back(std::move(line));
     return RegistryResult::Ok;
   });
+  const RegistryResult ended = EndRegistryBatch();
+  return written == RegistryResult::Ok ? ended : written;
 }
 
 RegistryResult DeleteRegistryKey(RegistryRoot root, const char* key) {

@@ -455,22 +455,26 @@ ino_t InodeOf(const std::string& path) {
 }
 
 // A batch puts its writes in place once, at its end, and not at all when
-// they leave every byte as it was.
+// they leave every byte as it was; writes of the values the store holds
+// already do not even take its lock.
 TEST_F(RegistryFileTest, BatchReplacesTheFileOnceAndOnlyWhenItChanges) {
   ASSERT_EQ(Write(PluginKey, "A", kRegSz, std::string("1\0", 2)), RegistryResult::Ok);
   ASSERT_EQ(Write(PluginKey, "B", kRegSz, std::string("2\0", 2)), RegistryResult::Ok);
   struct Row {
     std::vector<std::pair<const char*, const char*>> Writes;
     bool Replaced;
+    bool Locked;
     const char* A;
   };
   const Row rows[] = {
-      {{{"A", "1"}, {"B", "2"}}, false, "1"},
-      {{{"A", "3"}, {"B", "2"}}, true, "3"},
-      {{{"A", "1"}, {"A", "3"}}, false, "3"},
-      {{}, false, "3"},
+      {{{"A", "1"}, {"B", "2"}}, false, false, "1"},
+      {{{"A", "3"}, {"B", "2"}}, true, true, "3"},
+      {{{"A", "3"}, {"A", "1"}, {"A", "3"}}, false, true, "3"},
+      {{}, false, false, "3"},
   };
+  const std::string lock = File + ".lock";
   for (const Row& row : rows) {
+    unlink(lock.c_str());
     const ino_t before = InodeOf(File);
     const std::string text = Slurp(File);
     BeginRegistryBatch();
@@ -481,6 +485,7 @@ TEST_F(RegistryFileTest, BatchReplacesTheFileOnceAndOnlyWhenItChanges) {
     EXPECT_EQ(Slurp(File), text) << "nothing in place before the end";
     EXPECT_EQ(EndRegistryBatch(), RegistryResult::Ok);
     EXPECT_EQ(InodeOf(File) != before, row.Replaced) << row.A;
+    EXPECT_EQ(access(lock.c_str(), F_OK) == 0, row.Locked) << row.A;
     EXPECT_EQ(ReadBack(PluginKey, "A").Bytes, std::string(row.A) + '\0');
   }
 }

@@ -273,7 +273,6 @@ int RunWith(Run& run, int argc, const char* const* argv, const CommandStreams& s
   ReleaseNotes();
 
   // Then the entries, a window at a time.
-  if (const char* w = getenv("MARLIT_WINDOW")) const_cast<CommandStreams&>(streams).WindowEntries = atoi(w);
   bool drawnAgain = session.Redraws > 0;
   LocalZone zone = OpenLocalZone(kSystemTime, options.LongFormat ? streams.WindowEntries : 0);
   session.Zone = &zone;
