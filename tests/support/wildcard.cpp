@@ -5,7 +5,7 @@
 
 namespace marlit::test {
 
-int g_cmpNameCalls = 0;
+std::atomic<int> g_cmpNameCalls{0};
 
 namespace {
 

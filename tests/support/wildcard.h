@@ -2,6 +2,8 @@
 // without case, "*.*" matching every name, the directory part skipped.
 #pragma once
 
+#include <atomic>
+
 #include "host/records.h"
 
 namespace marlit::test {
@@ -9,6 +11,6 @@ namespace marlit::test {
 int MARLIT_WINAPI TestCmpName(const char* pattern, const char* name, int skipPath);
 
 // Counts the calls, for tests that check the mask is asked (or not).
-extern int g_cmpNameCalls;
+extern std::atomic<int> g_cmpNameCalls;
 
 }  // namespace marlit::test

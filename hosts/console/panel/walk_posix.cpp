@@ -352,6 +352,7 @@ struct Walk {
   bool Identities = false;  // directories are described for where they live
   size_t Helpers = 0;
   bool Started = false;
+  bool HelpersStarted = false;  // under the lock
 
   std::mutex Mutex;
   std::condition_variable Wake;     // work for the helpers
@@ -622,8 +623,23 @@ int OpenToRead(Walk& w, Directory& d) {
   return fd;
 }
 
-// Wakes the helpers that wait for work, under the lock.
+void Help(Walk& w);
+
+// Wakes the helpers that wait for work, under the lock; the first work for
+// more than one thread starts them: a directory of a few entries is read by
+// the caller alone.
 void WakeHelpers(Walk& w) {
+  if (!w.HelpersStarted) {
+    w.HelpersStarted = true;
+    for (size_t i = 0; i < w.Helpers; ++i) {
+      try {
+        w.Threads.emplace_back([&w] { Help(w); });
+      } catch (const std::system_error&) {
+        break;  // fewer helpers: the caller does the rest
+      }
+    }
+    return;
+  }
   if (w.Idle.load() > 0) w.Wake.notify_all();
 }
 
@@ -644,22 +660,29 @@ void Settle(Walk& w, Directory& d) {
   }
   for (size_t k = 0; k < d.Children.size(); ++k) d.Children[k].second->ChildIndex = k;
   for (auto& child : d.Children) PushRead(w, child.second.get());
+  const bool found = !d.Children.empty();
+  // Once Ready, the caller may take the directory's entries and free it
+  // without the lock: nothing here looks at it again.
   d.At.store(Stage::Ready, std::memory_order_release);
   if (w.Awaited.load() == &d) w.Settled.notify_all();
-  if (!d.Children.empty()) WakeHelpers(w);
+  if (found) WakeHelpers(w);
 }
 
 // Takes the output of a described block into the directory; the last block
-// settles it. Under the lock.
-void TakeBlock(Walk& w, Directory& d, BlockOutput& out) {
+// settles it (and the directory may then be gone as soon as the lock is
+// let go). Under the lock. Returns whether it settled it.
+bool TakeBlock(Walk& w, Directory& d, BlockOutput& out) {
   if (out.Error != 0) d.Error = out.Error;
   for (auto& found : out.Found) d.Children.push_back(std::move(found));
   d.Failures.insert(d.Failures.end(), out.Failures.begin(), out.Failures.end());
-  if (++d.DoneBlocks == d.Blocks) Settle(w, d);
+  if (++d.DoneBlocks != d.Blocks) return false;
+  Settle(w, d);
+  return true;
 }
 
-// Describes one block that the calling thread has claimed.
-void DescribeClaimed(Walk& w, std::unique_lock<std::mutex>& lock, Directory& d, uint32_t block) {
+// Describes one block that the calling thread has claimed. Returns whether
+// it was the last and settled the directory.
+bool DescribeClaimed(Walk& w, std::unique_lock<std::mutex>& lock, Directory& d, uint32_t block) {
   lock.unlock();
   BlockOutput out;
   const uint32_t count = static_cast<uint32_t>(d.Entries.size());
@@ -678,7 +701,7 @@ void DescribeClaimed(Walk& w, std::unique_lock<std::mutex>& lock, Directory& d, 
     w.OutOfMemory = true;
     w.Stopping = true;
   }
-  TakeBlock(w, d, out);
+  return TakeBlock(w, d, out);
 }
 
 // Claims the next block of `d`, under the lock; false when none is left.
@@ -693,8 +716,9 @@ bool ClaimBlock(Walk& w, Directory& d, uint32_t& block) {
 }
 
 // Sets up the blocks of a directory whose names were read, under the lock;
-// the directory is Ready at once when there is nothing to describe.
-void OfferBlocks(Walk& w, Directory& d) {
+// the directory is Ready at once when there is nothing to describe. Returns
+// whether blocks wait to be described.
+bool OfferBlocks(Walk& w, Directory& d) {
   const uint32_t count = static_cast<uint32_t>(d.Entries.size());
   if (count == 0 || d.Error != 0) {
     if (d.Fd >= 0 && d.Fd != w.RootFd) {
@@ -704,12 +728,13 @@ void OfferBlocks(Walk& w, Directory& d) {
     d.Fd = -1;
     d.Entries.clear();
     Settle(w, d);
-    return;
+    return false;
   }
   d.Blocks = (count + kBlock - 1) / kBlock;
   d.Holds = d.Blocks;
   w.Blocks.push_back(&d);
   if (d.Blocks > 1) WakeHelpers(w);
+  return true;
 }
 
 // What reading one directory left, for the walk to take in under its lock.
@@ -777,15 +802,17 @@ bool TakeRead(Walk& w, Directory& d, ReadOutput& out) {
     TakeBlock(w, d, out.Block);
     return false;
   }
-  OfferBlocks(w, d);
-  return d.At.load(std::memory_order_relaxed) != Stage::Ready;
+  return OfferBlocks(w, d);
 }
 
-// Describes the blocks of `d` that no thread has taken yet.
+// Describes the blocks of `d` that no thread has taken yet; the lock is
+// held since they were offered. A directory another thread may settle is
+// not looked at once this thread's block is taken in, unless that block
+// left it unsettled (so another is still being described).
 void DescribeLeft(Walk& w, std::unique_lock<std::mutex>& lock, Directory& d) {
   uint32_t block = 0;
-  while (d.At.load(std::memory_order_relaxed) != Stage::Ready && ClaimBlock(w, d, block)) {
-    DescribeClaimed(w, lock, d, block);
+  while (ClaimBlock(w, d, block)) {
+    if (DescribeClaimed(w, lock, d, block)) return;
   }
 }
 
@@ -842,24 +869,22 @@ void Help(Walk& w) {
         }
         lock.unlock();
         ReadOutput outs[kReadBatch];
-        bool left[kReadBatch] = {};
         bool takenIn[kReadBatch] = {};
         for (size_t k = 0; k < taken; ++k) {
           ReadUnlocked(w, *batch[k], buffer.get(), outs[k]);
           if (w.Awaited.load() == batch[k]) {
             // The caller waits for this one: it need not wait for the rest.
             lock.lock();
-            left[k] = TakeRead(w, *batch[k], outs[k]);
+            TakeRead(w, *batch[k], outs[k]);
             takenIn[k] = true;
             lock.unlock();
           }
         }
         lock.lock();
+        // Blocks left go on the queue for any thread, this one first: once
+        // the lock is let go, a directory another thread settles may be gone.
         for (size_t k = 0; k < taken; ++k) {
-          if (!takenIn[k]) left[k] = TakeRead(w, *batch[k], outs[k]);
-        }
-        for (size_t k = 0; k < taken; ++k) {
-          if (left[k]) DescribeLeft(w, lock, *batch[k]);
+          if (!takenIn[k]) TakeRead(w, *batch[k], outs[k]);
         }
         continue;
       }
@@ -881,19 +906,6 @@ void Report(Walk& w, std::string_view where) {
   w.NextReport = now + kProgressEveryMs;
   WalkProgress progress{w.Directories.load(), w.Entries.load(), now - w.Start, where};
   w.Args->Progress(w.Args->Context, progress);
-}
-
-void StartHelpers(Walk& w) {
-  w.Started = true;
-  w.Start = NowMs();
-  w.NextReport = w.Start + kProgressEveryMs;
-  for (size_t i = 0; i < w.Helpers; ++i) {
-    try {
-      w.Threads.emplace_back([&w] { Help(w); });
-    } catch (const std::system_error&) {
-      break;  // fewer helpers: the caller does the rest
-    }
-  }
 }
 
 // Waits until `d` is Ready, doing its work itself rather than waiting for a
@@ -1017,7 +1029,9 @@ bool NextEntry(Walk& w, WalkEntry& out) {
       std::lock_guard<std::mutex> lock(w.Mutex);
       OfferBlocks(w, top);
     }
-    StartHelpers(w);
+    w.Started = true;
+    w.Start = NowMs();
+    w.NextReport = w.Start + kProgressEveryMs;
     AwaitReady(w, top);
     // Entries of the root that cannot be described (it lost its search
     // permission since it was opened) leave it empty.

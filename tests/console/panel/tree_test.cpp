@@ -309,6 +309,7 @@ TEST_F(Walk, DescribesWhatTheCriteriaLookAt) {
   }
   ListingRequest request = Request();
   request.Match = TestCmpName;
+  request.Threads = 1;  // the test process stays of one thread for the forks after it
   TreeListing listing;
   std::string error;
   ASSERT_TRUE(OpenListing(request, listing, error)) << error;
