@@ -7,8 +7,8 @@
 
 #include <fcntl.h>
 #include <grp.h>
-#include <signal.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -51,6 +51,13 @@ class Command : public ::testing::Test {
     Root = pattern;
     ASSERT_EQ(chmod(Root.c_str(), 0755), 0);  // for nobody too
     fs::create_directory(Root / "t");
+    // The module and its files where nobody reaches them too: the build
+    // folder may lie in a private one.
+    fs::create_directory(Root / "bin");
+    for (const char* file :
+         {"marlit.so", "marlit_eng.lng", "marlit_rus.lng", "marlit_eng.hlf", "marlit_rus.hlf"}) {
+      fs::copy_file(fs::path(MARLIT_BIN_DIR) / file, Root / "bin" / file);
+    }
   }
   void TearDown() override {
     const std::string command =
@@ -93,7 +100,8 @@ class Command : public ::testing::Test {
       std::vector<const char*> argv;
       for (const std::string& arg : args) argv.push_back(arg.c_str());
       streams.WindowEntries = window;
-      streams.ProgramDirectory = MARLIT_BIN_DIR;
+      const std::string bin = (Root / "bin").string();
+      streams.ProgramDirectory = bin.c_str();
       const int status = RunCommand(static_cast<int>(argv.size()), argv.data(), streams);
       std::fclose(streams.Out);
       std::fclose(streams.Err);
