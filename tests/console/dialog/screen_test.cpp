@@ -282,8 +282,10 @@ class Screen : public ::testing::Test {
   bool WaitForText(const std::string& text) {
     return WaitFor([&] { return All().find(text) != std::string::npos; }, "'" + text + "'");
   }
+  // The whole frame: tmux may show the screen while it is being drawn.
   bool WaitForDialog() {
-    return WaitFor([&] { return Cell(1, 3) == "\u2554"; }, "the dialog");
+    return WaitFor([&] { return Cell(1, 3) == "\u2554" && Cell(18, 66) == "\u255D"; },
+                   "the dialog");
   }
 
   std::pair<int, int> Cursor() {
