@@ -489,6 +489,16 @@ EntryFacts FactsOf(const Directory& d, uint32_t slot) {
   return d.Facts[slot];
 }
 
+// Room for the facts of a directory's entries, when any will be described:
+// the caller wants some, or the walk needs some for itself.
+void MakeRoomForFacts(const Walk& w, Directory& d) {
+  if (w.Args->Wanted != nullptr ||
+      std::any_of(d.Entries.begin(), d.Entries.end(),
+                  [&w](const NameRecord& e) { return WalkNeeds(w, e.Type); })) {
+    d.Facts.resize(d.Entries.size());
+  }
+}
+
 // A directory to read, found at entry `slot` of `d`.
 void FoundDirectory(Directory& d, uint32_t slot, const Identity& id, BlockOutput& out) {
   if (d.KeepFd) d.Holds.fetch_add(1);
@@ -668,6 +678,13 @@ void Settle(Walk& w, Directory& d) {
   if (found) WakeHelpers(w);
 }
 
+// Forgets what a block found when memory ran out: the directories it found
+// will not be opened, so their holds on `d` go.
+void DropFound(Walk& w, Directory& d, BlockOutput& out) {
+  for (size_t k = 0; k < out.Found.size() && d.KeepFd; ++k) Release(w, d);
+  out = BlockOutput();
+}
+
 // Takes the output of a described block into the directory; the last block
 // settles it (and the directory may then be gone as soon as the lock is
 // let go). Under the lock. Returns whether it settled it.
@@ -696,8 +713,7 @@ bool DescribeClaimed(Walk& w, std::unique_lock<std::mutex>& lock, Directory& d, 
   lock.lock();
   if (failed) {
     // What the block found is lost: the walk stops and tells the caller.
-    for (size_t k = 0; k < out.Found.size() && d.KeepFd; ++k) Release(w, d);
-    out = BlockOutput();
+    DropFound(w, d, out);
     w.OutOfMemory = true;
     w.Stopping = true;
   }
@@ -758,11 +774,7 @@ void ReadUnlocked(Walk& w, Directory& d, char* buffer, ReadOutput& out) {
       const uint32_t count = static_cast<uint32_t>(d.Entries.size());
       if (out.Error == 0 && count > 0) {
         SortNames(d);
-        const bool anyDescribed =
-            w.Args->Wanted != nullptr ||
-            std::any_of(d.Entries.begin(), d.Entries.end(),
-                        [&w](const NameRecord& e) { return WalkNeeds(w, e.Type); });
-        if (anyDescribed) d.Facts.resize(count);
+        MakeRoomForFacts(w, d);
       }
       d.Fd = fd;
       d.KeepFd = w.KeptFds.fetch_add(1) < w.KeptFdBudget;
@@ -791,8 +803,7 @@ bool TakeRead(Walk& w, Directory& d, ReadOutput& out) {
     w.OutOfMemory = true;
     if (out.Error == 0) out.Error = ENOMEM;
     if (out.Alone) {
-      for (size_t k = 0; k < out.Block.Found.size() && d.KeepFd; ++k) Release(w, d);
-      out.Block = BlockOutput();
+      DropFound(w, d, out.Block);
     }
   }
   d.Error = out.Error;
@@ -1018,11 +1029,7 @@ WalkHandle OpenWalk(const WalkArgs& args, std::string& error) {
 bool NextEntry(Walk& w, WalkEntry& out) {
   if (!w.Started) {
     Directory& top = *w.Root;
-    if (w.Args->Wanted != nullptr ||
-        std::any_of(top.Entries.begin(), top.Entries.end(),
-                    [&w](const NameRecord& e) { return WalkNeeds(w, e.Type); })) {
-      top.Facts.resize(top.Entries.size());
-    }
+    MakeRoomForFacts(w, top);
     w.Directories.fetch_add(1);
     w.Entries.fetch_add(top.Entries.size());
     {

@@ -161,15 +161,13 @@ int MARLIT_WINAPI ConsoleControl(HANDLE plugin, int command, void* param) {
       ++session->Redraws;
       if (session->BeforeOutput != nullptr) session->BeforeOutput(*session);
       const ConsoleOptions& options = *session->Options;
-      if (session->Zone != nullptr) {
-        session->Printed += WriteSelection(session->Out, *session->Window, session->Selected,
-                                           session->Shown, options, *session->Zone);
-      } else {
-        LocalZone zone =
-            OpenLocalZone(kSystemTime, options.LongFormat ? session->Window->Items.size() : 0);
-        session->Printed += WriteSelection(session->Out, *session->Window, session->Selected,
-                                           session->Shown, options, zone);
+      LocalZone own;
+      if (session->Zone == nullptr) {
+        own = OpenLocalZone(kSystemTime, options.LongFormat ? session->Window->Items.size() : 0);
       }
+      session->Printed +=
+          WriteSelection(session->Out, *session->Window, session->Selected, session->Shown, options,
+                         session->Zone != nullptr ? *session->Zone : own);
       return 1;
     }
     default:

@@ -228,16 +228,10 @@ bool HasHighByte(std::string_view text) {
   return (any & 0x8080808080808080u) != 0;
 }
 
-bool IsAscii(std::string_view text) {
-  unsigned char any = 0;
-  for (const char c : text) any |= static_cast<unsigned char>(c);
-  return any < 0x80;
-}
-
 // Read as UTF-8 when both texts are; ASCII alone reads the same either way,
 // and faster as bytes.
 bool ReadAsUtf8(std::string_view pattern, std::string_view name) {
-  if (IsAscii(pattern) && IsAscii(name)) return false;
+  if (!HasHighByte(pattern) && !HasHighByte(name)) return false;
   return IsUtf8(pattern) && IsUtf8(name);
 }
 
@@ -305,11 +299,7 @@ int MARLIT_WINAPI ConsoleCmpName(const char* pattern, const char* name, int skip
     if (slash != nullptr) subject.remove_prefix(static_cast<const char*>(slash) - name + 1);
   }
   const std::string_view mask(pattern);
-  const bool high = HasHighByte(subject) || HasHighByte(mask);
-  // Read as UTF-8 when both texts are; ASCII alone reads the same either way,
-  // and faster as bytes.
-  const bool utf8 = high && IsUtf8(mask) && IsUtf8(subject);
-  return MatchOne(mask, subject, utf8) ? 1 : 0;
+  return MatchOne(mask, subject, ReadAsUtf8(mask, subject)) ? 1 : 0;
 }
 
 }  // namespace marlit::console
